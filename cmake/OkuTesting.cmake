@@ -1,0 +1,55 @@
+# Tests run the real Windows binaries under Wine, in a private prefix inside the build tree.
+set(OKU_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix CACHE PATH "Private Wine prefix for the tests")
+set(OKU_TEST_TIMEOUT 300 CACHE STRING "Default timeout of one test binary, seconds")
+
+configure_file(${CMAKE_SOURCE_DIR}/tests/harness/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh
+  @ONLY FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+
+set(OKU_GTEST_SOURCE /usr/src/googletest CACHE PATH "GoogleTest sources (Debian package googletest)")
+if(NOT EXISTS ${OKU_GTEST_SOURCE}/CMakeLists.txt)
+  message(FATAL_ERROR "GoogleTest sources not found at ${OKU_GTEST_SOURCE}; run scripts/bootstrap.sh")
+endif()
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+add_subdirectory(${OKU_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL SYSTEM)
+
+# oku_add_wine_test(name SOURCES ... LIBS ... [TIMEOUT s] [LOCKS lock...] [ENV VAR=VALUE...] [DEPENDS target...])
+# A GoogleTest console program run under Wine as one CTest test. LOCKS serialises tests that
+# share process-wide Windows state (the product's registry key, named mutexes, the temp folder).
+function(oku_add_wine_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LOCKS;ENV;DEPENDS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE gtest_main oku_warnings ${T_LIBS})
+  target_link_options(${name} PRIVATE -mconsole)
+  if(T_DEPENDS)
+    add_dependencies(${name} ${T_DEPENDS})
+  endif()
+  add_test(NAME ${name} COMMAND ${name} --gtest_color=no)
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT ${OKU_TEST_TIMEOUT})
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    FIXTURES_REQUIRED wineprefix
+    ENVIRONMENT "OKU_BIN_DIR=${CMAKE_BINARY_DIR}/bin;OKU_SOURCE_DIR=${CMAKE_SOURCE_DIR};OKU_WINE_TIMEOUT=${T_TIMEOUT};${T_ENV}")
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+endfunction()
+
+# oku_add_script_test(name COMMAND ... [TIMEOUT s] [LOCKS ...]): a shell-driven scenario (end-to-end
+# tests that start the built programs through wine-run.sh).
+function(oku_add_script_test name)
+  cmake_parse_arguments(T "" "TIMEOUT" "COMMAND;LOCKS;ENV" ${ARGN})
+  add_test(NAME ${name} COMMAND ${T_COMMAND})
+  if(NOT T_TIMEOUT)
+    set(T_TIMEOUT ${OKU_TEST_TIMEOUT})
+  endif()
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${T_TIMEOUT}
+    FIXTURES_REQUIRED wineprefix
+    ENVIRONMENT "OKU_BIN_DIR=${CMAKE_BINARY_DIR}/bin;OKU_BUILD_DIR=${CMAKE_BINARY_DIR};OKU_SOURCE_DIR=${CMAKE_SOURCE_DIR};OKU_WINE_RUN=${CMAKE_BINARY_DIR}/wine-run.sh;OKU_WINEPREFIX_TEMPLATE=${OKU_WINEPREFIX};${T_ENV}")
+  if(T_LOCKS)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
+  endif()
+endfunction()

@@ -1,0 +1,29 @@
+// Processes by executable name, libraries for the lifetime of a scope, the millisecond tick.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+// True when a process whose bare executable name equals name exactly (case-sensitive) runs.
+bool IsProcessRunning(const std::wstring& name);
+// Terminates every process of that name, pauses one second; true when at least one was killed.
+bool KillProcessByName(const std::wstring& name);
+// GetTickCount64; the all-ones value reads as 0.
+std::uint64_t GetTickCountMs();
+
+// Owns one loaded module; released in the destructor.
+class DllLoader {
+ public:
+  explicit DllLoader(const wchar_t* name);
+  ~DllLoader();
+  DllLoader(const DllLoader&) = delete;
+  DllLoader& operator=(const DllLoader&) = delete;
+
+  bool IsLoaded() const { return module_ != nullptr; }
+  HMODULE GetHandle() const { return module_; }
+
+ private:
+  HMODULE module_ = nullptr;
+};

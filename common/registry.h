@@ -1,0 +1,26 @@
+// Registry helpers shared by the installation steps and the uninstall engine. Each call opens and
+// closes its own key, writes one session-log line and returns a plain result; none throws.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+// Creates or opens root\keyPath with KEY_WRITE and sets the value (null name: the default value).
+// True when the value was written.
+bool SetRegistryValue(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD type,
+                      const BYTE* data, DWORD size);
+// True when the value existed and was deleted.
+bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+// True only when the key existed and was deleted with everything below it.
+bool DeleteRegistryKeyTree(HKEY root, const std::wstring& keyPath);
+// The value's text (bounded by the size the registry returned), empty when anything fails.
+std::wstring ReadRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+
+std::wstring GetRootKeyName(HKEY root);
+std::wstring GetRegistryOpenErrorText(LONG code);
+std::wstring GetRegistryWriteErrorText(LONG code);
+
+// Convenience writers for the two value kinds the programs store. REG_SZ is written with its NUL.
+bool SetRegistryString(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, const std::wstring& text);
+bool SetRegistryDword(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD value);

@@ -1,0 +1,68 @@
+// The process-wide session log: one UTF-8 file per run in %TEMP%\OkuSetupLogs, one timestamped
+// line per call from any thread, mirrored to the debugger, moved to its final directory on close.
+// No operation reports a failure or throws; a log that cannot be opened keeps lines on the
+// debugger only.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+
+class SessionLog {
+ public:
+  static SessionLog& Instance();
+
+  void InitLog(const std::wstring& directory, const std::wstring& fileName);
+  void LogDebugInter(const std::wstring& message);
+  void GenerateSessionId();
+  std::wstring GetSessionId();
+  std::string GetSessionIdUtf8();
+  void SetFinalLogPath(const std::wstring& directory);
+  void CloseLogFile();
+
+  // Path of the file currently (or last) opened; for tests and diagnostics.
+  std::wstring GetLogFilePath();
+
+ private:
+  SessionLog() = default;
+  ~SessionLog();
+  SessionLog(const SessionLog&) = delete;
+  SessionLog& operator=(const SessionLog&) = delete;
+
+  // The file stream: a Win32 handle written with whole lines, each passed to the system at once.
+  bool OpenStream(const std::wstring& path);
+  void WriteBytes(const std::string& bytes);
+  void CloseStream();
+  bool StreamGood() const { return file_ != INVALID_HANDLE_VALUE && !failed_; }
+
+  void MoveLogToFinalPath(const std::wstring& sourcePath);
+  void AppendLogToTarget(const std::wstring& sourcePath, const std::wstring& targetPath);
+
+  std::wstring logFilePath_;
+  std::wstring finalLogDirectory_;
+  std::mutex logLock_;
+  HANDLE file_ = INVALID_HANDLE_VALUE;
+  bool failed_ = false;
+  std::atomic<bool> initialized_{false};
+  std::wstring sessionId_;
+  std::mutex sessionLock_;
+};
+
+void InitLogInTempDir(const std::wstring& fileName);
+void InitLog(const std::wstring& directory, const std::wstring& fileName);
+void LogInfo(const std::wstring& message);
+void LogWarning(const std::wstring& message);
+void LogError(const std::wstring& message);
+void LogDebugInter(const std::wstring& message);
+void GenerateSessionId();
+std::wstring GetSessionId();
+std::string GetSessionIdUtf8();
+void SetFinalLogPath(const std::wstring& directory);
+void CloseLogFile();
+
+// "%04d-%02d-%02d %02d:%02d:%02d.%03d " of the local time.
+std::wstring FormatLogTimestamp();
+// Stores the moved log's final path as OkuInstallLogPath or OkuUninstallLogPath (no NUL).
+void RecordLogPath(const std::wstring& fileName, const std::wstring& finalPath);

@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# The test command: bootstrap, build, then every test under Wine (in a private prefix under
+# build/, with a virtual display) and the native tests of the platform-free logic.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/bootstrap.sh
+scripts/build.sh
+
+status=0
+if [ -f tests/native/CMakeLists.txt ]; then
+  if [ ! -f build-native/build.ninja ]; then
+    cmake -S . -B build-native -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  fi
+  cmake --build build-native
+  (cd build-native && ctest --output-on-failure --timeout 300) || status=1
+fi
+
+# Wine tests last, so CTest's summary line closes the output.
+cd build
+xvfb-run -a -s "-screen 0 1600x1200x24" \
+  ctest --output-on-failure --timeout 600 -j "${OKU_TEST_JOBS:-2}" "$@" || status=1
+exit $status

@@ -1,0 +1,108 @@
+#include "setup/entry.h"
+
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "common/handles.h"
+#include "common/message_box.h"
+#include "common/portable/text.h"
+#include "common/session_log.h"
+#include "setup/portable/install_options.h"
+#include "setup/startup.h"
+
+namespace {
+
+constexpr wchar_t kMutexName[] = L"OkuSetup_Global_Mutex";
+constexpr wchar_t kWindowClass[] = L"OkuSetup";
+constexpr wchar_t kUpdateBoxCaption[] = L"更新提示";
+
+// Held for the life of the process; the system releases it at exit.
+HANDLE& InstanceMutex() {
+  static HANDLE mutex = nullptr;
+  return mutex;
+}
+
+bool UpdateBoxAlreadyShown() { return ::FindWindowW(L"#32770", kUpdateBoxCaption) != nullptr; }
+
+}  // namespace
+
+void MoveWindowToActiveMonitor(HWND window) {
+  HMONITOR monitor = ::MonitorFromWindow(::GetForegroundWindow(), MONITOR_DEFAULTTONEAREST);
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  if (!::GetMonitorInfoW(monitor, &info)) return;
+  const bool maximized = ::IsZoomed(window) != FALSE;
+  if (maximized) ::ShowWindow(window, SW_RESTORE);
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  const int width = rect.right - rect.left;
+  const int height = rect.bottom - rect.top;
+  const RECT& work = info.rcWork;
+  const int x = work.left + ((work.right - work.left) - width) / 2;
+  const int y = work.top + ((work.bottom - work.top) - height) / 2;
+  ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOACTIVATE | SWP_NOZORDER | SWP_NOSIZE);
+  if (maximized) ::ShowWindow(window, SW_MAXIMIZE);
+}
+
+bool CheckSingleInstance() {
+  HANDLE& stored = InstanceMutex();
+  if (stored) ::CloseHandle(stored);
+  stored = ::CreateMutexW(nullptr, FALSE, kMutexName);
+  const DWORD error = ::GetLastError();
+  if (!stored) {
+    LogInfo(L"CreateMutex 失败，错误码: " + oku::ToWide(error));
+    ShowMessageBox(nullptr, L"安装器启动失败，请稍后尝试！", L"错误", MB_OK | MB_ICONERROR);
+    return false;
+  }
+  if (error == ERROR_ALREADY_EXISTS) {
+    LogInfo(L"检测到已有安装器进程（互斥体已存在），尝试置顶已有窗口");
+    if (HWND existing = ::FindWindowW(kWindowClass, nullptr)) {
+      LogInfo(L"找到已有安装器窗口，移动到活跃窗口并置顶显示");
+      MoveWindowToActiveMonitor(existing);
+      ::SetForegroundWindow(existing);
+      ::ShowWindow(existing, SW_SHOWNORMAL);
+    } else {
+      LogInfo(L"未找到已有安装器窗口");
+      if (!UpdateBoxAlreadyShown()) {
+        ShowMessageBox(nullptr, L"oku 正在更新中，请稍后重试", kUpdateBoxCaption, MB_OK | MB_ICONINFORMATION);
+      }
+    }
+    return false;
+  }
+  LogInfo(L"检查通过，允许继续安装");
+  return true;
+}
+
+int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
+  const DWORD startTick = ::GetTickCount();
+  InitLogInTempDir(L"oku_install.log");
+  GenerateSessionId();
+  const std::wstring sessionId = GetSessionId();
+  const std::wstring bar(40, L'=');
+  LogInfo(bar);
+  LogInfo(L"🔑 Session ID: " + sessionId);
+  LogInfo(L"⏱️ 启动时间: " + oku::ToWide(startTick) + L"ms");
+  LogInfo(bar);
+
+  int exitCode = 0;
+  if (CheckSingleInstance()) {
+    LogInfo(std::wstring(L"Command line arguments: ") + (commandLineText ? commandLineText : L""));
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (!argv) {
+      LogInfo(L"Failed to parse command line arguments.");
+    } else {
+      oku::LocalMemory argvOwner(reinterpret_cast<HLOCAL>(argv));
+      std::vector<std::wstring> arguments(argv, argv + count);
+      std::vector<std::wstring> lines;
+      const InstallOptions options = ParseInstallOptions(arguments, lines);
+      for (const std::wstring& line : lines) LogInfo(line);
+      argvOwner.reset();
+      exitCode = RunStartupSequence(options, startTick, instance);
+    }
+  }
+  CloseLogFile();
+  return exitCode;
+}

@@ -1,0 +1,50 @@
+// The run's private hidden working directory and its "lantern" subdirectory, chosen by three
+// strategies (system temp, local app data, executable directory); deleted on destruction.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+
+enum class TempDirStrategy : std::int32_t { SystemTemp = 0, LocalAppData = 1, ExeDirectory = 2, Custom = 3 };
+
+class TempDirectoryManager {
+ public:
+  TempDirectoryManager();
+  ~TempDirectoryManager();
+  TempDirectoryManager(const TempDirectoryManager&) = delete;
+  TempDirectoryManager& operator=(const TempDirectoryManager&) = delete;
+
+  bool Initialize(std::uint64_t requiredBytes, bool cleanupOld);
+  // Null while not initialised.
+  const wchar_t* GetTempDirectory() const;
+  const wchar_t* GetLanternDirectory() const;
+  const wchar_t* GetStrategyName() const;
+  bool Cleanup();
+
+  // Uninstaller: copies the analytics libraries of the installed version into the lantern directory.
+  bool CopyLanternFilesFromDirectory(const wchar_t* sourceDirectory);
+  static bool CopyFileWithRetry(const wchar_t* source, const wchar_t* destination);
+
+  // Steps, each usable alone.
+  void CleanupOldTempDirs();
+  bool TrySystemTempStrategy();
+  bool TryLocalAppDataStrategy();
+  bool TryExeDirectoryStrategy();
+  bool HasEnoughFreeSpace(const wchar_t* path, std::uint64_t requiredBytes);
+  static bool CreateHiddenDirectory(const wchar_t* path);
+  static bool CreateDirectoryWithParents(const wchar_t* path);
+  static bool TestWritePermission(const wchar_t* directory);
+  static bool DeleteDirectoryRecursive(const wchar_t* path);
+  static std::uint64_t GetDirectorySize(const wchar_t* directory);
+
+ private:
+  wchar_t m_tempDir[MAX_PATH] = {};
+  wchar_t m_lanternDir[MAX_PATH] = {};
+  wchar_t m_exeDir[MAX_PATH] = {};
+  TempDirStrategy m_strategy = TempDirStrategy::SystemTemp;
+  bool m_initialized = false;
+  bool m_cleanupOnExit = true;
+  std::uint64_t m_requiredBytes = 0;
+};
