@@ -9,7 +9,7 @@ packages=(
   wine wine64 xvfb xauth xdotool                     # the Windows we test on, and a display
   fonts-wqy-microhei                                 # CJK glyphs for the window's Chinese text
   imagemagick                                        # draws the window's images and icons
-  googletest                                         # GoogleTest sources, cross-compiled
+  googletest libgtest-dev                            # GoogleTest: sources (cross) and native library
   xdelta3                                            # reference VCDIFF coder for the patcher
   nodejs npm                                         # 7zip-bin from the npm registry
   clang libclang-rt-14-dev                           # libFuzzer harnesses of the pure modules
