@@ -1,0 +1,8 @@
+oku_add_wine_test(common_session_log_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/session_log_test.cpp
+  LIBS common oku_test_support
+  LOCKS wine-user-state)
+oku_add_wine_test(common_registry_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/registry_test.cpp
+  LIBS common oku_test_support
+  LOCKS wine-user-state)
