@@ -123,9 +123,6 @@ std::string_view Utf8PrefixOnBoundary(std::string_view text, std::size_t maxByte
   return text.substr(0, cut);
 }
 
-std::wstring ToWide(std::uint64_t value) { return std::to_wstring(value); }
-std::wstring ToWide(std::int64_t value) { return std::to_wstring(value); }
-std::string ToNarrow(std::uint64_t value) { return std::to_string(value); }
 
 std::wstring FormatWide(const wchar_t* format, ...) {
   std::vector<wchar_t> buffer(256);

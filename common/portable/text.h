@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <type_traits>
 
 namespace oku {
 
@@ -18,13 +19,25 @@ std::wstring WideFromUtf8(std::string_view text);
 // sequence (a cut never splits a character).
 std::string_view Utf8PrefixOnBoundary(std::string_view text, std::size_t maxBytes);
 
-std::wstring ToWide(std::uint64_t value);
-std::wstring ToWide(std::int64_t value);
-inline std::wstring ToWide(unsigned long value) { return ToWide(static_cast<std::uint64_t>(value)); }
-inline std::wstring ToWide(unsigned int value) { return ToWide(static_cast<std::uint64_t>(value)); }
-inline std::wstring ToWide(long value) { return ToWide(static_cast<std::int64_t>(value)); }
-inline std::wstring ToWide(int value) { return ToWide(static_cast<std::int64_t>(value)); }
-std::string ToNarrow(std::uint64_t value);
+// Decimal text of any integer (signed values keep their sign).
+template <typename T>
+  requires std::is_integral_v<T>
+std::wstring ToWide(T value) {
+  if constexpr (std::is_signed_v<T>) {
+    return std::to_wstring(static_cast<long long>(value));
+  } else {
+    return std::to_wstring(static_cast<unsigned long long>(value));
+  }
+}
+template <typename T>
+  requires std::is_integral_v<T>
+std::string ToNarrow(T value) {
+  if constexpr (std::is_signed_v<T>) {
+    return std::to_string(static_cast<long long>(value));
+  } else {
+    return std::to_string(static_cast<unsigned long long>(value));
+  }
+}
 
 // Formats like swprintf with the C runtime's conversions; no length limit.
 std::wstring FormatWide(const wchar_t* format, ...);
