@@ -1,0 +1,571 @@
+#include "workspace/temp_directory_manager.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <cwchar>
+#include <initializer_list>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "common/handles.h"
+#include "common/portable/text.h"
+#include "common/session_log.h"
+
+namespace {
+
+constexpr std::uint64_t kMiB = 1048576;
+constexpr std::uint64_t kFreeSpaceMargin = 52428800;  // 50 MiB kept free beyond the request
+
+std::wstring Mb(std::uint64_t bytes) { return oku::ToWide(bytes / kMiB); }
+
+std::wstring Decimal(DWORD value) { return oku::ToWide(value); }
+
+std::wstring ProcessIdText() { return oku::ToWide(::GetCurrentProcessId()); }
+
+// Concatenates parts into a MAX_PATH buffer. A result that would not fit (with its terminator)
+// leaves out empty and returns false: composed paths are never truncated or overflowed.
+bool ComposePath(wchar_t (&out)[MAX_PATH], std::initializer_list<std::wstring_view> parts) {
+  std::size_t length = 0;
+  for (std::wstring_view part : parts) length += part.size();
+  if (length >= MAX_PATH) {
+    out[0] = L'\0';
+    return false;
+  }
+  wchar_t* cursor = out;
+  for (std::wstring_view part : parts) {
+    std::wmemcpy(cursor, part.data(), part.size());
+    cursor += part.size();
+  }
+  *cursor = L'\0';
+  return true;
+}
+
+bool IsDotOrDotDot(const wchar_t* name) {
+  return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
+}
+
+bool IsDirectory(const wchar_t* path) {
+  const DWORD attributes = ::GetFileAttributesW(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+bool LocalAppDataDirectory(wchar_t (&out)[MAX_PATH]) {
+  return SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, out));
+}
+
+// The system temporary directory without its trailing backslash; false on failure or when the
+// path needs 260 characters or more.
+bool SystemTempDirectory(wchar_t (&out)[MAX_PATH]) {
+  const DWORD length = ::GetTempPathW(MAX_PATH, out);
+  if (length == 0 || length > MAX_PATH - 1) {
+    out[0] = L'\0';
+    return false;
+  }
+  if (out[length - 1] == L'\\') out[length - 1] = L'\0';
+  return true;
+}
+
+}  // namespace
+
+TempDirectoryManager::TempDirectoryManager() {
+  const DWORD length = ::GetModuleFileNameW(nullptr, m_exeDir, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) {
+    // A truncated module name would give a wrong directory; leave it empty so the executable
+    // directory strategy fails instead of working somewhere else.
+    m_exeDir[0] = L'\0';
+    return;
+  }
+  ::PathRemoveFileSpecW(m_exeDir);
+}
+
+TempDirectoryManager::~TempDirectoryManager() {
+  if (m_cleanupOnExit && m_initialized) Cleanup();
+}
+
+bool TempDirectoryManager::Initialize(std::uint64_t requiredBytes, bool cleanupOld) {
+  if (m_initialized) {
+    LogWarning(L"TempDirectoryManager already initialized");
+    return true;
+  }
+  m_requiredBytes = requiredBytes;
+  LogInfo(L"========================================");
+  LogInfo(L"临时目录管理器初始化");
+  LogInfo(L"需要空间: " + Mb(requiredBytes) + L" MB");
+  LogInfo(L"========================================");
+
+  if (cleanupOld) CleanupOldTempDirs();
+
+  if (TrySystemTempStrategy()) {
+    m_strategy = TempDirStrategy::SystemTemp;
+    m_initialized = true;
+    LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
+    LogInfo(L"使用策略: 系统临时目录");
+    return true;
+  }
+  if (TryLocalAppDataStrategy()) {
+    m_strategy = TempDirStrategy::LocalAppData;
+    m_initialized = true;
+    LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
+    LogInfo(L"使用策略: LocalAppData目录");
+    return true;
+  }
+  if (TryExeDirectoryStrategy()) {
+    m_strategy = TempDirStrategy::ExeDirectory;
+    m_initialized = true;
+    LogWarning(L"使用备用方案: EXE同目录");
+    LogInfo(std::wstring(L"临时目录: ") + m_tempDir);
+    return true;
+  }
+  LogError(L"无法创建临时目录，所有策略都失败");
+  return false;
+}
+
+const wchar_t* TempDirectoryManager::GetTempDirectory() const { return m_initialized ? m_tempDir : nullptr; }
+
+const wchar_t* TempDirectoryManager::GetLanternDirectory() const { return m_initialized ? m_lanternDir : nullptr; }
+
+const wchar_t* TempDirectoryManager::GetStrategyName() const {
+  switch (m_strategy) {
+    case TempDirStrategy::SystemTemp:
+      return L"系统临时目录";
+    case TempDirStrategy::LocalAppData:
+      return L"LocalAppData目录";
+    case TempDirStrategy::ExeDirectory:
+      return L"安装器同目录";
+    case TempDirStrategy::Custom:
+      return L"自定义目录";
+  }
+  return L"未知";
+}
+
+bool TempDirectoryManager::TrySystemTempStrategy() {
+  wchar_t base[MAX_PATH] = {};
+  if (!SystemTempDirectory(base) || !ComposePath(m_tempDir, {base, L"\\OkuSetup_", ProcessIdText()})) {
+    LogInfo(L"GetTempPath() 失败或路径过长");
+    return false;
+  }
+  LogInfo(L"尝试策略1: 系统临时目录");
+  LogInfo(std::wstring(L"  路径: ") + m_tempDir);
+
+  if (!HasEnoughFreeSpace(m_tempDir, m_requiredBytes)) {
+    LogInfo(L"  磁盘空间不足");
+    return false;
+  }
+  if (!CreateHiddenDirectory(m_tempDir)) {
+    LogInfo(L"  目录创建失败");
+    return false;
+  }
+  if (!TestWritePermission(m_tempDir)) {
+    LogInfo(L"  写入权限测试失败");
+    ::RemoveDirectoryW(m_tempDir);
+    return false;
+  }
+  LogInfo(L"  开始创建 Lantern 子目录...");
+  const bool composed = ComposePath(m_lanternDir, {m_tempDir, L"\\lantern"});
+  LogInfo(std::wstring(L"  Lantern 子目录路径: ") + m_lanternDir);
+  if (!composed || !CreateHiddenDirectory(m_lanternDir)) {
+    LogWarning(L"  Lantern子目录创建失败");
+    ::RemoveDirectoryW(m_tempDir);
+    return false;
+  }
+  LogInfo(L"  Lantern 子目录创建成功");
+  LogInfo(L"  策略1成功");
+  return true;
+}
+
+bool TempDirectoryManager::TryLocalAppDataStrategy() {
+  wchar_t base[MAX_PATH] = {};
+  if (!LocalAppDataDirectory(base)) {
+    LogInfo(L"SHGetFolderPath(CSIDL_LOCAL_APPDATA) 失败");
+    return false;
+  }
+  if (!ComposePath(m_tempDir, {base, L"\\OkuSetup\\Temp_", ProcessIdText()})) {
+    LogInfo(std::wstring(L"路径过长，跳过: ") + base);
+    return false;
+  }
+  LogInfo(L"尝试策略2: LocalAppData目录");
+  LogInfo(std::wstring(L"  路径: ") + m_tempDir);
+
+  if (!HasEnoughFreeSpace(m_tempDir, m_requiredBytes)) {
+    LogInfo(L"  磁盘空间不足");
+    return false;
+  }
+  if (!CreateDirectoryWithParents(m_tempDir)) {
+    LogInfo(L"  目录创建失败");
+    return false;
+  }
+  ::SetFileAttributesW(m_tempDir, FILE_ATTRIBUTE_HIDDEN);
+  if (!TestWritePermission(m_tempDir)) {
+    LogInfo(L"  写入权限测试失败");
+    ::RemoveDirectoryW(m_tempDir);
+    return false;
+  }
+  if (!ComposePath(m_lanternDir, {m_tempDir, L"\\lantern"}) || !CreateHiddenDirectory(m_lanternDir)) {
+    LogWarning(L"  Lantern子目录创建失败");
+    DeleteDirectoryRecursive(m_tempDir);
+    return false;
+  }
+  LogInfo(L"  策略2成功");
+  return true;
+}
+
+bool TempDirectoryManager::TryExeDirectoryStrategy() {
+  if (m_exeDir[0] == L'\0' || !ComposePath(m_tempDir, {m_exeDir, L"\\.OkuSetupTemp"})) {
+    LogInfo(std::wstring(L"路径过长，跳过: ") + m_exeDir);
+    return false;
+  }
+  LogInfo(L"尝试策略3: EXE同目录（兜底)");
+  LogInfo(std::wstring(L"  路径: ") + m_tempDir);
+
+  if (!HasEnoughFreeSpace(m_tempDir, m_requiredBytes)) {
+    LogInfo(L"  磁盘空间不足");
+    return false;
+  }
+  if (!CreateHiddenDirectory(m_tempDir)) {
+    LogInfo(L"  目录创建失败");
+    return false;
+  }
+  if (!TestWritePermission(m_tempDir)) {
+    LogInfo(L"  写入权限测试失败");
+    ::RemoveDirectoryW(m_tempDir);
+    return false;
+  }
+  if (!ComposePath(m_lanternDir, {m_tempDir, L"\\lantern"}) || !CreateHiddenDirectory(m_lanternDir)) {
+    LogWarning(L"  Lantern子目录创建失败");
+    ::RemoveDirectoryW(m_tempDir);
+    return false;
+  }
+  LogInfo(L"  策略3成功");
+  return true;
+}
+
+bool TempDirectoryManager::HasEnoughFreeSpace(const wchar_t* path, std::uint64_t requiredBytes) {
+  wchar_t root[MAX_PATH] = {};
+  if (path) ::lstrcpynW(root, path, MAX_PATH);
+  if (std::wcslen(root) >= 3 && root[1] == L':') root[3] = L'\0';
+
+  ULARGE_INTEGER available = {};
+  ULARGE_INTEGER total = {};
+  ULARGE_INTEGER free = {};
+  if (!::GetDiskFreeSpaceExW(root, &available, &total, &free)) {
+    const DWORD error = ::GetLastError();
+    LogWarning(L"GetDiskFreeSpaceEx() 失败，错误码: " + Decimal(error));
+    return false;
+  }
+  // Saturating: a request near the top of the range must not wrap round to a small need.
+  const std::uint64_t needed = requiredBytes > std::numeric_limits<std::uint64_t>::max() - kFreeSpaceMargin
+                                   ? std::numeric_limits<std::uint64_t>::max()
+                                   : requiredBytes + kFreeSpaceMargin;
+  if (available.QuadPart < needed) {
+    LogInfo(L"  可用空间: " + Mb(available.QuadPart) + L" MB");
+    LogInfo(L"  需要空间: " + Mb(needed) + L" MB");
+    return false;
+  }
+  LogInfo(L"  磁盘空间检查通过: " + Mb(available.QuadPart) + L" MB");
+  return true;
+}
+
+bool TempDirectoryManager::CreateHiddenDirectory(const wchar_t* path) {
+  LogInfo(std::wstring(L"    [CreateHiddenDirectory] 开始创建目录: ") + path);
+  if (IsDirectory(path)) {
+    LogInfo(std::wstring(L"    目录已存在，尝试删除: ") + path);
+    if (DeleteDirectoryRecursive(path)) {
+      LogInfo(L"    删除已存在目录成功");
+    } else {
+      LogWarning(L"    删除已存在目录失败");
+    }
+  }
+  LogInfo(L"    调用 CreateDirectory()...");
+  if (::CreateDirectoryW(path, nullptr)) {
+    LogInfo(L"    CreateDirectory() 成功");
+  } else {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      LogInfo(L"    CreateDirectory() 失败，错误码: " + Decimal(error));
+      return false;
+    }
+    LogInfo(L"    目录已存在ERROR_ALREADY_EXISTS");
+  }
+  LogInfo(L"    设置隐藏属性...");
+  if (::SetFileAttributesW(path, FILE_ATTRIBUTE_HIDDEN)) {
+    LogInfo(L"    隐藏属性设置成功");
+  } else {
+    const DWORD error = ::GetLastError();
+    LogWarning(L"    设置隐藏属性失败，错误码: " + Decimal(error));
+  }
+  LogInfo(L"    [CreateHiddenDirectory] 完成");
+  return true;
+}
+
+bool TempDirectoryManager::CreateDirectoryWithParents(const wchar_t* path) {
+  wchar_t buffer[MAX_PATH] = {};
+  if (!path || !ComposePath(buffer, {path})) {
+    LogInfo(L"创建最终目录失败，错误码: " + Decimal(ERROR_FILENAME_EXCED_RANGE));
+    return false;
+  }
+  for (std::size_t i = 0; buffer[i] != L'\0'; ++i) {
+    if (buffer[i] != L'\\' && buffer[i] != L'/') continue;
+    if (i <= 2) continue;  // a bare drive such as C: is never created
+    const wchar_t separator = buffer[i];
+    buffer[i] = L'\0';
+    if (::GetFileAttributesW(buffer) == INVALID_FILE_ATTRIBUTES && !::CreateDirectoryW(buffer, nullptr)) {
+      const DWORD error = ::GetLastError();
+      if (error != ERROR_ALREADY_EXISTS) {
+        LogInfo(std::wstring(L"创建父目录失败，路径: ") + buffer + L", 错误: " + Decimal(error));
+        return false;
+      }
+    }
+    buffer[i] = separator;
+  }
+  if (!::CreateDirectoryW(buffer, nullptr)) {
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) {
+      LogInfo(L"创建最终目录失败，错误码: " + Decimal(error));
+      return false;
+    }
+  }
+  return true;
+}
+
+bool TempDirectoryManager::TestWritePermission(const wchar_t* directory) {
+  wchar_t fileName[MAX_PATH] = {};
+  if (!directory || !ComposePath(fileName, {directory, L"\\.writetest_", ProcessIdText()})) {
+    LogInfo(L"  写入测试失败，错误码: " + Decimal(ERROR_FILENAME_EXCED_RANGE));
+    return false;
+  }
+  {
+    oku::FileHandle file(::CreateFileW(fileName, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY,
+                                       nullptr));
+    if (!file) {
+      const DWORD error = ::GetLastError();
+      LogInfo(L"  写入测试失败，错误码: " + Decimal(error));
+      return false;
+    }
+    static const char kContent[] = "OkuSetup Write Test";  // 19 characters and the terminating zero
+    DWORD written = 0;
+    ::WriteFile(file.get(), kContent, sizeof(kContent), &written, nullptr);
+  }
+  ::DeleteFileW(fileName);
+  LogInfo(L"  写入权限测试通过");
+  return true;
+}
+
+bool TempDirectoryManager::DeleteDirectoryRecursive(const wchar_t* path) {
+  if (!path || path[0] == L'\0') {
+    LogInfo(L"      [DeleteDirectoryRecursive] 路径为空");
+    return false;
+  }
+  LogInfo(std::wstring(L"      [DeleteDirectoryRecursive] 删除: ") + path);
+
+  // A junction or symbolic link is removed as the link itself; its target lies outside the tree
+  // and is neither listed nor has its attributes changed.
+  const bool topIsLink = IsLink(::GetFileAttributesW(path));
+  int files = 0;
+  int directories = 0;
+  if (!topIsLink) {
+    wchar_t pattern[MAX_PATH] = {};
+    if (!ComposePath(pattern, {path, L"\\*"})) {
+      LogInfo(L"      FindFirstFile 失败，错误码: " + Decimal(ERROR_FILENAME_EXCED_RANGE));
+      return false;
+    }
+    WIN32_FIND_DATAW data = {};
+    oku::FindHandle find(::FindFirstFileW(pattern, &data));
+    if (!find) {
+      const DWORD error = ::GetLastError();
+      LogInfo(L"      FindFirstFile 失败，错误码: " + Decimal(error));
+      return false;
+    }
+    do {
+      if (IsDotOrDotDot(data.cFileName)) continue;
+      const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+      const bool isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+      if (isDirectory) {
+        ++directories;
+      } else {
+        ++files;
+      }
+      wchar_t child[MAX_PATH] = {};
+      // An entry whose full name does not fit is left; the directory then stays non-empty and
+      // its removal below reports the failure.
+      if (!ComposePath(child, {path, L"\\", data.cFileName})) continue;
+      if (isDirectory && isLink) {
+        ::RemoveDirectoryW(child);
+      } else if (isDirectory) {
+        DeleteDirectoryRecursive(child);
+      } else {
+        if (!isLink) ::SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
+        ::DeleteFileW(child);
+      }
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  LogInfo(L"      删除" + oku::ToWide(files) + L" 个文件 " + oku::ToWide(directories) + L" 个子目录");
+
+  if (!topIsLink) ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
+  if (!::RemoveDirectoryW(path)) {
+    const DWORD error = ::GetLastError();
+    LogInfo(L"      RemoveDirectory 失败，错误码: " + Decimal(error));
+    return false;
+  }
+  LogInfo(L"      RemoveDirectory 成功");
+  return true;
+}
+
+std::uint64_t TempDirectoryManager::GetDirectorySize(const wchar_t* directory) {
+  wchar_t pattern[MAX_PATH] = {};
+  if (!directory || !ComposePath(pattern, {directory, L"\\*"})) return 0;
+  if (IsLink(::GetFileAttributesW(directory))) return 0;
+  WIN32_FIND_DATAW data = {};
+  oku::FindHandle find(::FindFirstFileW(pattern, &data));
+  if (!find) return 0;
+  std::uint64_t total = 0;
+  do {
+    if (IsDotOrDotDot(data.cFileName)) continue;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // not part of this tree
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      wchar_t child[MAX_PATH] = {};
+      if (ComposePath(child, {directory, L"\\", data.cFileName})) total += GetDirectorySize(child);
+    } else {
+      total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
+    }
+  } while (::FindNextFileW(find.get(), &data));
+  return total;
+}
+
+namespace {
+
+// Deletes every directory in parent matching pattern except ownName; adds to count and bytes.
+void CleanupMatches(const wchar_t* parent, const wchar_t* pattern, const std::wstring& ownName, int& count,
+                    std::uint64_t& bytes) {
+  wchar_t search[MAX_PATH] = {};
+  if (!ComposePath(search, {parent, L"\\", pattern})) return;
+  WIN32_FIND_DATAW data = {};
+  oku::FindHandle find(::FindFirstFileW(search, &data));
+  if (!find) return;
+  do {
+    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    if (IsDotOrDotDot(data.cFileName) || ownName == data.cFileName) continue;
+    wchar_t full[MAX_PATH] = {};
+    if (!ComposePath(full, {parent, L"\\", data.cFileName})) continue;
+    const std::uint64_t size = TempDirectoryManager::GetDirectorySize(full);
+    if (TempDirectoryManager::DeleteDirectoryRecursive(full)) {
+      LogInfo(std::wstring(L"  清理: ") + full + L" (" + Mb(size) + L" MB)");
+      ++count;
+      bytes += size;
+    }
+  } while (::FindNextFileW(find.get(), &data));
+}
+
+}  // namespace
+
+void TempDirectoryManager::CleanupOldTempDirs() {
+  LogInfo(L"开始清理旧的残留目录...");
+  int count = 0;
+  std::uint64_t bytes = 0;
+  const std::wstring pid = ProcessIdText();
+
+  wchar_t temp[MAX_PATH] = {};
+  if (SystemTempDirectory(temp)) CleanupMatches(temp, L"OkuSetup_*", L"OkuSetup_" + pid, count, bytes);
+
+  wchar_t localAppData[MAX_PATH] = {};
+  wchar_t okuSetup[MAX_PATH] = {};
+  if (LocalAppDataDirectory(localAppData) && ComposePath(okuSetup, {localAppData, L"\\OkuSetup"})) {
+    CleanupMatches(okuSetup, L"Temp_*", L"Temp_" + pid, count, bytes);
+  }
+
+  wchar_t exeTemp[MAX_PATH] = {};
+  if (m_exeDir[0] != L'\0' && ComposePath(exeTemp, {m_exeDir, L"\\.OkuSetupTemp"}) && IsDirectory(exeTemp)) {
+    const std::uint64_t size = GetDirectorySize(exeTemp);
+    if (DeleteDirectoryRecursive(exeTemp)) {
+      LogInfo(std::wstring(L"  清理: ") + exeTemp + L" (" + Mb(size) + L" MB)");
+      ++count;
+      bytes += size;
+    }
+  }
+
+  if (count == 0) {
+    LogInfo(L"未发现旧的残留目录");
+  } else {
+    LogInfo(L"清理完成: " + oku::ToWide(count) + L" 个目录 " + L"释放空间: " + Mb(bytes) + L" MB");
+  }
+}
+
+bool TempDirectoryManager::Cleanup() {
+  if (!m_initialized) return true;
+  LogInfo(L"开始清理临时目录...");
+  const bool deleted = DeleteDirectoryRecursive(m_tempDir);
+  if (deleted) {
+    LogInfo(std::wstring(L"临时目录清理成功: ") + m_tempDir);
+  } else {
+    LogWarning(std::wstring(L"⚠️ 临时目录清理失败，可能存在残留: ") + m_tempDir);
+  }
+  return deleted;
+}
+
+bool TempDirectoryManager::CopyLanternFilesFromDirectory(const wchar_t* sourceDirectory) {
+  const std::wstring source = sourceDirectory ? sourceDirectory : L"";
+  LogInfo(L"开始从源目录复制 Lantern 文件...");
+  LogInfo(L"源目录: " + source);
+  LogInfo(std::wstring(L"目标目录: ") + m_lanternDir);
+  if (!m_initialized) {
+    LogError(L"TempDirectoryManager 未初始化");
+    return false;
+  }
+  if (source.empty() || !IsDirectory(source.c_str())) {
+    LogError(L"源 Lantern 目录不存在: " + source);
+    return false;
+  }
+  static const wchar_t* const kNames[] = {L"lantern_sdk.dll", L"tessel.dll", L"tracer_logger.dll", L"dockit.dll",
+                                          L"client_extension.dll"};
+  int successes = 0;
+  int failures = 0;
+  for (const wchar_t* name : kNames) {
+    wchar_t from[MAX_PATH] = {};
+    wchar_t to[MAX_PATH] = {};
+    const bool fromFits = ComposePath(from, {source, L"\\", name});
+    if (!fromFits || ::GetFileAttributesW(from) == INVALID_FILE_ATTRIBUTES) {
+      LogWarning(L"源文件不存在，跳过: " + source + L"\\" + name);
+      continue;
+    }
+    const bool toFits = ComposePath(to, {m_lanternDir, L"\\", name});
+    LogInfo(std::wstring(L"复制文件: ") + from + L" -> " + m_lanternDir + L"\\" + name);
+    if (toFits && CopyFileWithRetry(from, to)) {
+      ++successes;
+      LogInfo(L"  ✓ 复制成功");
+    } else {
+      ++failures;
+      LogError(L"  ✗ 复制失败");
+    }
+  }
+  LogInfo(L"Lantern 文件复制完成: 成功 " + oku::ToWide(successes) + L" 个，失败 " + oku::ToWide(failures) + L" 个");
+  if (successes >= 2) return true;
+  LogError(L"关键文件复制失败，无法使用 Lantern SDK");
+  return false;
+}
+
+bool TempDirectoryManager::CopyFileWithRetry(const wchar_t* source, const wchar_t* destination) {
+  for (int attempt = 1; attempt <= 3; ++attempt) {
+    if (attempt >= 2) {
+      LogInfo(L"    重试复制文件 (第 " + oku::ToWide(attempt) + L" 次)...");
+      ::Sleep(static_cast<DWORD>(100 * (attempt - 1)));
+    }
+    if (::GetFileAttributesW(destination) != INVALID_FILE_ATTRIBUTES) {
+      ::SetFileAttributesW(destination, FILE_ATTRIBUTE_NORMAL);
+      ::DeleteFileW(destination);
+    }
+    const BOOL copied = ::CopyFileW(source, destination, FALSE);
+    const DWORD error = ::GetLastError();
+    if (copied) {
+      const DWORD attributes = ::GetFileAttributesW(destination);
+      if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return true;
+    }
+    LogInfo(L"    CopyFile 失败，错误码: " + Decimal(copied ? ::GetLastError() : error));
+  }
+  return false;
+}
