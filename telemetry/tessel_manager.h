@@ -1,0 +1,85 @@
+// The device identifier (the "T36") from the maker's library tessel.dll, loaded at run time from a
+// directory. TesselBinding wraps the library's exports and caches the identifier; TesselManager
+// initialises it once per process for the event reporter.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+// Load status codes of TesselBinding::Init.
+enum TesselLoadStatus : int {
+  kTesselLoaded = 0,
+  kTesselNoProgramName = 1,
+  kTesselProgramNameWithoutBackslash = 2,
+  kTesselDllMissing = 3,
+  kTesselLoadFailed = 4,
+  kTesselInitExportMissing = 5,
+  kTesselInitFailed = 6,
+  kTesselNoDirectory = 7,
+};
+
+using TesselLogCallback = void(__cdecl*)(const char* message);
+using TesselIdCallback = void(__cdecl*)(const char* identifier);
+
+class TesselBinding {
+ public:
+  static TesselBinding& Instance();
+
+  // Loads directory\tessel.dll (a null directory gives 7; an empty one means the program's own
+  // directory) and calls its init export once; a load status code. The library is never unloaded.
+  int Init(const std::string& appKey, TesselLogCallback log, const std::string& channel,
+           std::map<std::string, std::string> parameters, const std::string& version, bool flag,
+           const wchar_t* directory);
+  // The cached identifier, asking the library while the cache is empty; nullopt only when the
+  // cache could not be copied.
+  std::optional<std::string> GetT36();
+  // Fills the cache and calls receive with it at once, or else asks the library to answer later
+  // on its own thread. Nothing when the binding is not initialised.
+  void GetT36Async(TesselIdCallback receive);
+
+  bool IsInitialized() const { return initialized_.load(); }
+
+ private:
+  TesselBinding() = default;
+  int LoadLibraryFrom(const wchar_t* directory);
+  FARPROC Export(const char* name) const;
+
+  std::mutex initLock_;
+  std::mutex queryLock_;
+  std::atomic<HMODULE> module_{nullptr};
+  std::atomic<bool> initialized_{false};
+  std::string appKey_;  // written once under initLock_ before initialized_ becomes true
+  char cache_[70] = {};
+};
+
+class TesselManager {
+ public:
+  using Callback = std::function<void(const std::string&)>;
+
+  static TesselManager& Instance();
+
+  void Init(const std::wstring& directory);
+  std::string GetT36();
+  void GetT36Async(Callback callback);
+
+ private:
+  TesselManager();
+  ~TesselManager();
+  TesselManager(const TesselManager&) = delete;
+  TesselManager& operator=(const TesselManager&) = delete;
+
+  bool InitSdk();
+  static void __cdecl OnTesselLog(const char* message);
+  static void __cdecl OnTesselRecv(const char* identifier);
+
+  std::wstring directory_;
+  bool initialized_ = false;
+  std::mutex pendingLock_;
+  Callback pending_;
+};
