@@ -409,6 +409,25 @@ TEST(Scenario, UncreatableDataDirectory) {
   EXPECT_FALSE(ReadFileBytes(sdk + L"\\lantern\\lantern_state.json").empty());
 }
 
+// A data directory whose UTF-8 form does not fit the configuration record is refused rather
+// than cut (a cut path would name another directory).
+TEST(Scenario, DataDirectoryTooLongForTheRecord) {
+  OKU_SCENARIO_ONLY();
+  const std::wstring work = WorkDirectory();
+  const std::wstring part(90, L'\x4E2D');  // 90 three-byte characters per level
+  const std::wstring sdk = work + L"\\" + part + L"\\" + part;
+  ::CreateDirectoryW((work + L"\\" + part).c_str(), nullptr);
+  ASSERT_TRUE(CopyRealSdk(sdk));
+  ASSERT_GT(oku::Utf8FromWide(sdk + L"\\lantern").size(), 511u);
+  StartLog(work);
+  EventReporter& reporter = EventReporter::Instance();
+  EXPECT_FALSE(reporter.Init(sdk));
+  EXPECT_FALSE(reporter.IsInitialized());
+  EXPECT_NE(std::string::npos, LogText(work).find("[WARNING] Lantern 数据目录路径过长: " + Utf8(sdk) + "\\lantern"));
+  EXPECT_EQ(std::string::npos, LogText(work).find("初始化 Lantern 配置成功!"));
+  EXPECT_TRUE(ReadOutbox(OutboxPath(work)).empty());
+}
+
 // A value that needs every kind of escaping, different per thread and event.
 std::string TrickyValue(int thread, int n) {
   return "thread " + std::to_string(thread) + " #" + std::to_string(n) + " \"quoted\" back\\slash\nline\ttab\x01 中文 😀 " +
@@ -527,6 +546,11 @@ TEST(EventReporterTest, MissingExportSendsNothing) {
 TEST(EventReporterTest, UncreatableDataDirectoryFailsInit) {
   ScratchDirectory work(L"reporter_datadir");
   EXPECT_EQ(0u, RunScenario("UncreatableDataDirectory", work.path()));
+}
+
+TEST(EventReporterTest, DataDirectoryTooLongIsRefused) {
+  ScratchDirectory work(L"reporter_longdir");
+  EXPECT_EQ(0u, RunScenario("DataDirectoryTooLongForTheRecord", work.path()));
 }
 
 TEST(EventReporterTest, TwoThreadsWriteWholeLines) {
