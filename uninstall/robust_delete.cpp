@@ -1,0 +1,598 @@
+#include "uninstall/robust_delete.h"
+
+#include <atomic>
+#include <cstdlib>
+
+#include "common/handles.h"
+#include "common/paths.h"
+#include "common/portable/text.h"
+#include "common/registry.h"
+#include "common/session_log.h"
+#include "telemetry/event_reporter.h"
+#include "uninstall/portable/deletion_commands.h"
+
+namespace {
+
+constexpr int kMoveAttempts = 5;
+
+// Constant-initialised: no constructor runs at start-up.
+std::atomic<RebootDeleteHook> g_rebootDeleteHook{nullptr};
+
+// Every delay-until-reboot registration goes through here, so tests can make it fail the way it
+// does on real Windows for a user without administrator rights.
+BOOL RegisterDeleteAtRestart(const std::wstring& path) {
+  if (const RebootDeleteHook hook = g_rebootDeleteHook.load()) return hook(path.c_str());
+  return ::MoveFileExW(path.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+}
+
+std::wstring Decimal(DWORD value) { return oku::ToWide(value); }
+std::string Utf8(const std::wstring& text) { return oku::Utf8FromWide(text); }
+
+void Report(const char* name, const EventParams& params) { EventReporter::Instance().Report(name, params); }
+
+bool IsDirectoryLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A junction or directory symbolic link is removed as the link itself; its target is never
+// listed. What cannot be removed now is registered for restart (a delayed delete never recurses).
+bool RemoveDirectoryLink(const std::wstring& path) {
+  LogInfo(L"Removing directory link without entering it: " + path);
+  if (::RemoveDirectoryW(path.c_str())) {
+    LogInfo(L"Successfully removed directory link: " + path);
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  LogInfo(L"Failed to remove directory link: " + path + L", error: " + Decimal(error));
+  if (RegisterDeleteAtRestart(path)) {
+    LogInfo(L"Scheduled directory link removal on reboot: " + path);
+    return true;
+  }
+  LogInfo(L"Failed to schedule directory link removal on reboot: " + path + L", error: " + Decimal(::GetLastError()));
+  return false;
+}
+
+std::wstring TempDirectoryForDeletion() {
+  wchar_t buffer[MAX_PATH] = {};
+  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
+  if (length == 0 || length >= MAX_PATH) {
+    LogInfo(L"Failed to get temp path, using current directory");
+    return L".";
+  }
+  std::wstring directory(buffer, length);
+  while (directory.size() > 1 && directory.back() == L'\\') directory.pop_back();
+  return directory;
+}
+
+}  // namespace
+
+void SetRebootDeleteHookForTesting(RebootDeleteHook hook) { g_rebootDeleteHook.store(hook); }
+
+bool DeleteRegistryEntries() {
+  LogInfo(L"Deleting Oku registry entries...");
+  if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\okucompass")) return false;
+  return DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\oku.compass");
+}
+
+bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFolder) {
+  LogInfo(L"Checking installation directory status to determine if cleanup is needed");
+  if (installPath.empty()) {
+    LogInfo(L"Installation path is empty, cannot check directory status");
+    return false;
+  }
+
+  WIN32_FIND_DATAW data;
+  int folderCount = 0;
+  bool hasUninstall = false;
+  std::wstring folder;
+  {
+    oku::FindHandle find(::FindFirstFileW((installPath + L"\\*").c_str(), &data));
+    if (!find) {
+      LogInfo(L"Failed to find files in installation directory: " + installPath);
+      return false;
+    }
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        LogInfo(L"Found file in root directory, terminating check early: " + name);
+        return false;
+      }
+      if (folderCount == 2) {
+        LogInfo(L"Found more than 2 folders, terminating check early");
+        return false;
+      }
+      ++folderCount;
+      if (name == L"uninstall") {
+        hasUninstall = true;
+        LogInfo(L"Found uninstall folder: " + name);
+      } else {
+        folder = name;
+        LogInfo(L"Found other folder: " + name);
+      }
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  LogInfo(L"Total folders found: " + oku::ToWide(folderCount));
+  LogInfo(L"Total files found: 0 (any files would have caused early termination)");
+  if (folderCount != 2) {
+    LogInfo(L"Expected exactly 2 folders, but found " + oku::ToWide(folderCount) + L" folders");
+    return false;
+  }
+  if (!hasUninstall) {
+    LogInfo(L"Uninstall folder not found");
+    return false;
+  }
+  if (folder.empty()) {
+    LogInfo(L"No other folder found besides uninstall folder");
+    return false;
+  }
+
+  const std::wstring folderPath = installPath + L"\\" + folder;
+  int itemCount = 0;
+  bool hasInstaller = false;
+  {
+    oku::FindHandle find(::FindFirstFileW((folderPath + L"\\*").c_str(), &data));
+    if (!find) {
+      LogInfo(L"Failed to find files in other folder: " + folderPath);
+      return false;
+    }
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (++itemCount > 1) {
+        LogInfo(L"Found more than 1 item in " + folder + L", terminating check early");
+        return false;
+      }
+      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        LogInfo(L"Found file in " + folder + L": " + name);
+        return false;
+      }
+      if (name != L"Installer") {
+        LogInfo(L"Found unexpected folder in " + folder + L": " + name);
+        return false;
+      }
+      hasInstaller = true;
+      LogInfo(L"Found Installer folder in " + folder);
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  if (itemCount != 1) {
+    LogInfo(L"Expected exactly 1 item in " + folder + L", but found " + oku::ToWide(itemCount) + L" items");
+    return false;
+  }
+  if (!hasInstaller) {
+    LogInfo(L"Installer folder not found in " + folder);
+    return false;
+  }
+
+  const std::wstring installerPath = folderPath + L"\\Installer";
+  itemCount = 0;
+  bool hasSetup = false;
+  {
+    oku::FindHandle find(::FindFirstFileW((installerPath + L"\\*").c_str(), &data));
+    if (!find) {
+      LogInfo(L"Failed to find files in Installer folder: " + installerPath);
+      return false;
+    }
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      if (++itemCount > 1) {
+        LogInfo(L"Found more than 1 item in Installer folder, terminating check early");
+        return false;
+      }
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        LogInfo(L"Found unexpected folder in Installer folder: " + name);
+        return false;
+      }
+      if (name != L"setup.exe") {
+        LogInfo(L"Found unexpected file in Installer folder: " + name);
+        return false;
+      }
+      hasSetup = true;
+      LogInfo(L"Found setup.exe in Installer folder");
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  if (itemCount != 1) {
+    LogInfo(L"Expected exactly 1 item in Installer folder, but found " + oku::ToWide(itemCount) + L" items");
+    return false;
+  }
+  if (!hasSetup) {
+    LogInfo(L"setup.exe not found in Installer folder");
+    return false;
+  }
+
+  LogInfo(L"All conditions met:");
+  LogInfo(L"  - Installation directory has exactly 2 folders: uninstall and " + folder);
+  LogInfo(L"  - " + folder + L" folder contains only Installer folder");
+  LogInfo(L"  - Installer folder contains only setup.exe");
+  LogInfo(L"Installation directory is in minimal state, safe to cleanup");
+  if (versionFolder) *versionFolder = folder;
+  return true;
+}
+
+std::wstring MakeDeletionTempName(const std::wstring& sourcePath) {
+  const std::wstring directory = TempDirectoryForDeletion();
+  const std::wstring baseName = oku::BaseNameOf(sourcePath);
+  for (int pass = 0; pass < 10; ++pass) {
+    wchar_t generated[MAX_PATH] = {};
+    if (::GetTempFileNameW(directory.c_str(), L"oku_del_", 0, generated) != 0) {
+      // With unique number 0 the call creates the file it names; it is not ours to keep.
+      if (!oku::PathExists(generated)) {
+        LogInfo(std::wstring(L"Generated temp file name: ") + generated);
+        return generated;
+      }
+      ::DeleteFileW(generated);
+    }
+    const std::wstring manual = oku::FormatWide(L"%ls\\oku_del_%lu_%d_%ls", directory.c_str(),
+                                                static_cast<unsigned long>(::GetTickCount()), std::rand(),
+                                                baseName.c_str());
+    if (!oku::PathExists(manual)) {
+      LogInfo(L"Generated temp file name (manual): " + manual);
+      return manual;
+    }
+  }
+  const std::wstring fallback = oku::FormatWide(L"%ls\\oku_del_fallback_%lu_%ls", directory.c_str(),
+                                                static_cast<unsigned long>(::GetTickCount()), baseName.c_str());
+  LogInfo(L"Generated temp file name (fallback): " + fallback);
+  return fallback;
+}
+
+bool ScheduleDeleteOnReboot(const std::wstring& path) {
+  LogInfo(L"Scheduling for deletion on reboot: " + path);
+  if (RegisterDeleteAtRestart(path)) {
+    LogInfo(L"Successfully scheduled for deletion on reboot: " + path);
+    return true;
+  }
+  const DWORD error = ::GetLastError();
+  LogInfo(L"Failed to schedule for deletion on reboot: " + path + L", error: " + Decimal(error));
+  return false;
+}
+
+namespace {
+
+FileRemoval RemoveFile(const std::wstring& path, DWORD* lastError) {
+  LogInfo(L"Moving file to temp and scheduling deletion: " + path);
+  if (::DeleteFileW(path.c_str())) {
+    LogInfo(L"Successfully deleted file directly: " + path);
+    return FileRemoval::kDeleted;
+  }
+  DWORD error = ::GetLastError();
+  LogInfo(L"Cannot delete file directly, error: " + Decimal(error) + L", trying to move to temp");
+
+  // A read-only file only needs its attribute cleared; moving it aside would leave it behind.
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
+      !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    LogInfo(L"File is read-only, clearing the attribute and deleting again: " + path);
+    const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+    if (::SetFileAttributesW(path.c_str(), cleared ? cleared : FILE_ATTRIBUTE_NORMAL) && ::DeleteFileW(path.c_str())) {
+      LogInfo(L"Successfully deleted file directly: " + path);
+      return FileRemoval::kDeleted;
+    }
+    error = ::GetLastError();
+    LogInfo(L"Cannot delete read-only file, error: " + Decimal(error));
+  }
+
+  if (oku::LooksLikeLogFile(path)) {
+    LogInfo(L"Detected log file, attempting to close any open handles");
+    ::Sleep(100);
+  }
+
+  std::wstring temp = MakeDeletionTempName(path);
+  if (oku::PathExists(temp)) {
+    LogInfo(L"Temp file already exists, deleting: " + temp);
+    if (!::DeleteFileW(temp.c_str())) {
+      LogInfo(L"Failed to delete existing temp file: " + temp + L", error: " + Decimal(::GetLastError()));
+      temp = MakeDeletionTempName(path);
+    }
+  }
+
+  for (int attempt = 1; attempt <= kMoveAttempts; ++attempt) {
+    if (attempt >= 2) {
+      LogInfo(L"Retry attempt " + oku::ToWide(attempt - 1) + L" to move file: " + path);
+      ::Sleep(200 * static_cast<DWORD>(attempt - 1));
+    }
+    if (::MoveFileW(path.c_str(), temp.c_str())) {
+      LogInfo(L"Successfully moved file to temp: " + temp);
+      if (RegisterDeleteAtRestart(temp)) {
+        LogInfo(L"Scheduled temp file deletion on reboot: " + temp);
+        return FileRemoval::kMovedAside;
+      }
+      error = ::GetLastError();
+      LogInfo(L"Failed to schedule temp file deletion on reboot: " + temp);
+      LogInfo(L"Restart deletion refused, error: " + Decimal(error));
+      if (::DeleteFileW(temp.c_str())) {
+        LogInfo(L"Successfully deleted moved file: " + temp);
+        return FileRemoval::kDeleted;
+      }
+      LogInfo(L"File moved to temp but neither deleted nor scheduled for deletion: " + temp);
+      if (lastError) *lastError = error;
+      return FileRemoval::kFailed;
+    }
+    error = ::GetLastError();
+    LogInfo(L"Attempt " + oku::ToWide(attempt) + L" failed to move file: " + path + L" -> " + temp + L", error: " +
+            Decimal(error));
+    if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) break;
+  }
+
+  // Last resort: the file's own path. Unlike a moved-aside name, this path may be reused by a
+  // reinstall before the restart; it is registered only because the file could not be moved.
+  LogInfo(L"Failed to move file to temp after all retries: " + path + L" -> " + temp);
+  if (RegisterDeleteAtRestart(path)) {
+    LogInfo(L"Scheduled original file deletion on reboot: " + path);
+    return FileRemoval::kScheduledInPlace;
+  }
+  error = ::GetLastError();
+  LogInfo(L"Failed to schedule file deletion on reboot: " + path);
+  LogInfo(L"Restart deletion refused, error: " + Decimal(error));
+  if (lastError) *lastError = error;
+  return FileRemoval::kFailed;
+}
+
+}  // namespace
+
+FileRemoval RemoveFileWithFallbacks(const std::wstring& path) { return RemoveFile(path, nullptr); }
+
+bool DeleteFileRobust(const std::wstring& path) { return RemoveFile(path, nullptr) != FileRemoval::kFailed; }
+
+bool RemoveDirectoryTree(const std::wstring& directory) {
+  LogInfo(L"Recursively deleting directory: " + directory);
+  const std::string dirPath = Utf8(directory);
+  Report("uninstall_delete_dir_start", {{"dir_path", dirPath}});
+
+  if (IsDirectoryLink(::GetFileAttributesW(directory.c_str()))) {
+    if (RemoveDirectoryLink(directory)) {
+      Report("uninstall_delete_dir_done", {{"dir_path", dirPath}});
+      return true;
+    }
+    Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "schedule_failed"}});
+    return false;
+  }
+
+  WIN32_FIND_DATAW data;
+  oku::FindHandle find(::FindFirstFileW((directory + L"\\*").c_str(), &data));
+  if (!find) {
+    LogInfo(L"Failed to find files in directory: " + directory);
+    Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "find_failed"}});
+    return false;
+  }
+
+  bool result = true;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    const std::wstring path = directory + L"\\" + name;
+    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      // A link entry is recognised again inside (by its attributes) and removed as a link.
+      if (!RemoveDirectoryTree(path)) result = false;
+      continue;
+    }
+    const std::string filePath = Utf8(path);
+    Report("uninstall_delete_file_start", {{"file_path", filePath}});
+    if (::DeleteFileW(path.c_str())) {
+      LogInfo(L"Successfully deleted file: " + path);
+      Report("uninstall_delete_file_done", {{"file_path", filePath}});
+      continue;
+    }
+    DWORD error = ::GetLastError();
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      LogInfo(L"File in use, moving to temp and scheduling for deletion: " + path);
+      const FileRemoval removal = RemoveFile(path, &error);
+      if (removal == FileRemoval::kScheduledInPlace) {
+        Report("uninstall_delete_file_done", {{"file_path", filePath}, {"scheduled_reboot", "true"}});
+      } else if (removal != FileRemoval::kFailed) {
+        Report("uninstall_delete_file_done", {{"file_path", filePath}});
+      } else {
+        result = false;
+        Report("uninstall_delete_file_fail", {{"file_path", filePath}, {"error_code", oku::ToNarrow(error)}});
+      }
+      continue;
+    }
+    LogInfo(L"Failed to delete file: " + path + L", error: " + Decimal(error));
+    result = false;
+    Report("uninstall_delete_file_fail", {{"file_path", filePath}, {"error_code", oku::ToNarrow(error)}});
+  } while (::FindNextFileW(find.get(), &data));
+  find.reset();
+
+  if (::RemoveDirectoryW(directory.c_str())) {
+    LogInfo(L"Successfully deleted directory: " + directory);
+    Report("uninstall_delete_dir_done", {{"dir_path", dirPath}});
+    return result;
+  }
+  const DWORD error = ::GetLastError();
+  if (error != ERROR_DIR_NOT_EMPTY) {
+    LogInfo(L"Failed to remove directory: " + directory + L", error: " + Decimal(error));
+  }
+  if (!RegisterDeleteAtRestart(directory)) {
+    LogInfo(L"Failed to schedule directory deletion on reboot: " + directory);
+    Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "schedule_failed"}});
+    return false;
+  }
+  LogInfo(L"Scheduled directory deletion on reboot: " + directory);
+  Report("uninstall_delete_dir_done", {{"dir_path", dirPath}, {"scheduled_reboot", "true"}});
+  return result;
+}
+
+void CleanupInstallDirectory(const std::wstring& installPath, const std::wstring& pv,
+                             const ChildProcessDeleter& deleter) {
+  std::wstring versionFolderName;
+  if (!IsBareInstallState(installPath, &versionFolderName)) {
+    LogInfo(L"Installation directory contains other files, skipping cleanup");
+    return;
+  }
+  // The check accepts any name for the version folder; only the folder named by pv is ours to
+  // remove (and pv must name exactly that one folder, nothing outside the installation).
+  if (pv.empty() || !oku::EqualsIgnoreCaseAscii(versionFolderName, pv)) {
+    LogInfo(L"Version folder " + versionFolderName + L" does not match pv " + pv + L", skipping cleanup");
+    return;
+  }
+  LogInfo(L"Installation directory only contains uninstall folder and setup.exe, proceeding with cleanup");
+
+  const std::wstring versionFolder = installPath + L"\\" + pv;
+  const std::wstring setupPath = versionFolder + L"\\Installer\\setup.exe";
+  LogInfo(L"Attempting to delete setup.exe: " + setupPath);
+  if (::DeleteFileW(setupPath.c_str())) {
+    LogInfo(L"Successfully deleted setup.exe: " + setupPath);
+  } else {
+    const DWORD error = ::GetLastError();
+    LogInfo(L"Failed to delete setup.exe: " + setupPath + L", error: " + Decimal(error));
+    if (DeleteFileRobust(setupPath)) {
+      LogInfo(L"Successfully moved setup.exe to temp and scheduled for deletion");
+    } else {
+      LogInfo(L"Failed to move setup.exe to temp directory, trying multi-process deletion");
+      if (deleter.DeleteFileByChildProcess(setupPath)) {
+        LogInfo(L"Successfully deleted setup.exe using multi-process deletion");
+      } else {
+        LogInfo(L"All deletion methods failed for setup.exe: " + setupPath);
+        LogInfo(L"Skipping version directory deletion because setup.exe deletion failed");
+        return;
+      }
+    }
+  }
+
+  // The child-process route climbs upwards and may already have removed the emptied folders.
+  if (!oku::PathExists(versionFolder)) {
+    LogInfo(L"Version directory already removed: " + versionFolder);
+    return;
+  }
+  LogInfo(L"Attempting to delete version directory: " + versionFolder);
+  if (!RemoveDirectoryTree(versionFolder)) {
+    LogInfo(L"Failed to delete version directory contents: " + versionFolder);
+    return;
+  }
+  LogInfo(L"Successfully deleted version directory: " + versionFolder);
+  if (!oku::PathExists(versionFolder)) return;
+  if (::RemoveDirectoryW(versionFolder.c_str())) {
+    LogInfo(L"Successfully removed version directory: " + versionFolder);
+    return;
+  }
+  LogInfo(L"Failed to remove version directory: " + versionFolder + L", error: " + Decimal(::GetLastError()));
+  if (ScheduleDeleteOnReboot(versionFolder)) {
+    LogInfo(L"Scheduled version directory for deletion on reboot: " + versionFolder);
+  } else {
+    LogInfo(L"Failed to schedule version directory for deletion: " + versionFolder);
+  }
+}
+
+bool ChildProcessDeleter::DeleteFileByChildProcess(const std::wstring& path) const {
+  // del on a directory would empty it: this operation deletes files only.
+  if (oku::DirectoryExists(path)) {
+    LogInfo(L"Not a file, refusing to delete it as a file: " + path);
+    return false;
+  }
+  const bool deleted = RunDeletionCommands(oku::CmdDeleteFileCommand(path), oku::PowerShellDeleteFileCommand(path),
+                                           path, 5000, L"delete file");
+  if (deleted) DeleteEmptyParentDirectories(path);
+  return deleted;
+}
+
+bool ChildProcessDeleter::DeleteDirectoryByChildProcess(const std::wstring& path) const {
+  // Neither interpreter is trusted not to walk into a link's target.
+  if (IsDirectoryLink(::GetFileAttributesW(path.c_str()))) return RemoveDirectoryLink(path);
+  return RunDeletionCommands(oku::CmdRemoveDirectoryCommand(path), oku::PowerShellRemoveDirectoryCommand(path), path,
+                             10000, L"delete directory");
+}
+
+bool ChildProcessDeleter::RunDeletionCommands(const std::wstring& command, const std::wstring& powerShellCommand,
+                                              const std::wstring& target, DWORD timeoutMs,
+                                              const std::wstring& description) const {
+  LogInfo(L"Attempting to " + description + L" using child process: " + target);
+  if (command.empty()) {
+    LogInfo(L"Skipping cmd.exe: the path cannot be passed to it safely: " + target);
+  } else {
+    LogInfo(L"Executing command: " + command);
+    const int code = RunHiddenProcess(command, timeoutMs, description);
+    if (code == 0) {
+      LogInfo(L"Child process successfully " + description);
+      if (!oku::PathExists(target)) {
+        LogInfo(L"Target deletion verified: " + target);
+        return true;
+      }
+      LogInfo(L"Child process reported success but target still exists: " + target);
+    } else if (code != -1) {
+      LogInfo(L"Child process failed with exit code: " + oku::ToWide(code));
+    }
+  }
+
+  LogInfo(L"Trying PowerShell " + description + L" method");
+  if (powerShellCommand.empty()) {
+    LogInfo(L"Skipping PowerShell: the path cannot be passed to it safely: " + target);
+  } else {
+    LogInfo(L"Executing PowerShell command: " + powerShellCommand);
+    const int code = RunHiddenProcess(powerShellCommand, timeoutMs, description);
+    if (code == 0) {
+      LogInfo(L"PowerShell process successfully " + description);
+      if (!oku::PathExists(target)) {
+        LogInfo(L"Target deletion verified using PowerShell: " + target);
+        return true;
+      }
+      LogInfo(L"PowerShell process reported success but target still exists: " + target);
+    } else if (code != -1) {
+      LogInfo(L"PowerShell process failed with exit code: " + oku::ToWide(code));
+    }
+  }
+  LogInfo(L"All multi-process " + description + L" methods failed for: " + target);
+  return false;
+}
+
+int ChildProcessDeleter::RunHiddenProcess(const std::wstring& commandLine, DWORD timeoutMs,
+                                          const std::wstring& description) const {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  startup.dwFlags = STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  PROCESS_INFORMATION info{};
+  std::wstring mutableLine = commandLine;
+  if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    LogInfo(L"Failed to create child process for " + description + L", error: " + Decimal(::GetLastError()));
+    return -1;
+  }
+  oku::KernelHandle process(info.hProcess);
+  oku::KernelHandle thread(info.hThread);
+  if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+    LogInfo(L"Child process timed out, terminating it");
+    ::TerminateProcess(process.get(), 1);
+    // Only one child at a time: let it end before the next command starts.
+    ::WaitForSingleObject(process.get(), 5000);
+    return -1;
+  }
+  DWORD exitCode = 0;
+  if (!::GetExitCodeProcess(process.get(), &exitCode)) return -1;
+  return static_cast<int>(exitCode);
+}
+
+void ChildProcessDeleter::DeleteEmptyParentDirectories(const std::wstring& path) const {
+  LogInfo(L"Attempting to delete parent directory of: " + path);
+  const size_t slash = path.find_last_of(L'\\');
+  if (slash == std::wstring::npos) {
+    LogInfo(L"No parent directory found for file: " + path);
+    return;
+  }
+  const std::wstring parent = path.substr(0, slash);
+  LogInfo(L"Parent directory: " + parent);
+  {
+    WIN32_FIND_DATAW data;
+    oku::FindHandle find(::FindFirstFileW((parent + L"\\*").c_str(), &data));
+    if (!find) {
+      LogInfo(L"Failed to search parent directory: " + parent);
+      return;
+    }
+    do {
+      const std::wstring name = data.cFileName;
+      if (name == L"." || name == L"..") continue;
+      LogInfo(L"Parent directory is not empty, found: " + name);
+      LogInfo(L"Parent directory is not empty, skipping deletion: " + parent);
+      return;
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  LogInfo(L"Parent directory is empty, attempting to delete: " + parent);
+  if (::RemoveDirectoryW(parent.c_str())) {
+    LogInfo(L"Successfully deleted empty parent directory: " + parent);
+    DeleteEmptyParentDirectories(parent);
+    return;
+  }
+  LogInfo(L"Failed to delete parent directory: " + parent + L", error: " + Decimal(::GetLastError()));
+  LogInfo(L"Trying multi-process deletion for empty parent directory");
+  DeleteDirectoryByChildProcess(parent);
+}
