@@ -1,0 +1,103 @@
+#include "common/process.h"
+
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include "common/handles.h"
+#include "common/portable/text.h"
+#include "common/session_log.h"
+
+namespace {
+
+// Snapshot of every process; null handle when the system refuses one.
+oku::KernelHandle ProcessSnapshot() {
+  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  return oku::KernelHandle(snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot);
+}
+
+// Exact, case-sensitive comparison with the bare executable name of the entry.
+bool NameMatches(const PROCESSENTRY32W& entry, const std::wstring& name) {
+  return name == entry.szExeFile;
+}
+
+}  // namespace
+
+bool IsProcessRunning(const std::wstring& name) {
+  LogInfo(L"Checking if process is running: " + name);
+  oku::KernelHandle snapshot = ProcessSnapshot();
+  if (!snapshot) {
+    LogInfo(L"Failed to create process snapshot.");
+    return false;
+  }
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (NameMatches(entry, name)) {
+      LogInfo(L"Process found running: " + name);
+      return true;
+    }
+  }
+  LogInfo(L"Process not running: " + name);
+  return false;
+}
+
+bool KillProcessByName(const std::wstring& name) {
+  LogInfo(L"Attempting to kill process: " + name);
+  oku::KernelHandle snapshot = ProcessSnapshot();
+  if (!snapshot) {
+    LogInfo(L"Failed to create process snapshot.");
+    return false;
+  }
+  bool killed = false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (!NameMatches(entry, name)) continue;
+    oku::KernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
+    if (!process) {
+      LogInfo(L"Failed to open process for termination: " + name);
+      continue;
+    }
+    if (::TerminateProcess(process.get(), 0)) {
+      LogInfo(L"Successfully killed process: " + name);
+      killed = true;
+    } else {
+      LogInfo(L"Failed to terminate process: " + name);
+    }
+  }
+  if (!killed) LogInfo(L"Process not found for killing: " + name);
+  snapshot.reset();
+  // Give terminated processes a moment to release their files before the caller touches them.
+  ::Sleep(1000);
+  return killed;
+}
+
+std::uint64_t GetTickCountMs() {
+  const ULONGLONG ticks = ::GetTickCount64();
+  return ticks == ~ULONGLONG{0} ? 0 : ticks;
+}
+
+DllLoader::DllLoader(const wchar_t* name) {
+  if (name == nullptr) {
+    LogWarning(L"DllLoader: DLL 名称为空");
+    return;
+  }
+  module_ = ::LoadLibraryW(name);
+  if (module_ == nullptr) {
+    const DWORD error = ::GetLastError();
+    LogWarning(std::wstring(L"DllLoader: 加载 DLL 失败: ") + name + L", 错误码: " + oku::ToWide(error));
+    return;
+  }
+  LogInfo(std::wstring(L"DllLoader: 成功加载 DLL: ") + name);
+}
+
+DllLoader::~DllLoader() {
+  if (module_ == nullptr) return;
+  if (::FreeLibrary(module_)) {
+    LogInfo(L"DllLoader: 成功释放 DLL");
+  } else {
+    const DWORD error = ::GetLastError();
+    LogWarning(L"DllLoader: 释放 DLL 失败, 错误码: " + oku::ToWide(error));
+  }
+  module_ = nullptr;
+}

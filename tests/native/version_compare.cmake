@@ -1,0 +1,1 @@
+oku_add_native_test(native_version_compare SOURCES ${CMAKE_SOURCE_DIR}/tests/common/platform_version_compare_test.cpp)
