@@ -9,3 +9,8 @@ oku_add_wine_test(uninstall_robust_delete_test
   LIBS uninstall oku_removal_test_util
   DEPENDS lockfile
   TIMEOUT 240)
+oku_add_wine_test(uninstall_child_deleter_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/child_deleter_test.cpp
+  LIBS uninstall oku_removal_test_util
+  DEPENDS lockfile
+  TIMEOUT 240)
