@@ -92,7 +92,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
   HWND window = ::CreateWindowExW(0, kWindowClass, title.c_str(), WS_OVERLAPPEDWINDOW, CW_USEDEFAULT, CW_USEDEFAULT,
                                   800, 480, nullptr, nullptr, instance, nullptr);
   if (!window) return 1;
-  ::ShowWindow(window, g_autoStart ? SW_SHOWMINNOACTIVE : show);
+  ::ShowWindow(window, show);
   ::UpdateWindow(window);
   if (auto exitAfter = oku::product::EnvironmentNumber(L"OKU_DEMO_EXIT_AFTER_MS")) {
     ::SetTimer(window, kExitTimer, *exitAfter, nullptr);
