@@ -1,0 +1,254 @@
+#include "setup/install_records.h"
+
+#include <windows.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "common/handles.h"
+#include "common/portable/text.h"
+#include "common/registry.h"
+#include "common/session_log.h"
+#include "setup/install_context.h"
+
+namespace {
+
+constexpr DWORD kPathChars = 260;
+constexpr DWORD kPathBytes = kPathChars * sizeof(wchar_t);
+
+void WriteString(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
+  SetRegistryString(HKEY_CURRENT_USER, key, name, text);
+}
+
+// Text of registry data bounded by its byte count (the data need not end with a NUL).
+std::wstring TextOf(const wchar_t* data, DWORD bytes) {
+  std::wstring text(data, bytes / sizeof(wchar_t));
+  const size_t nul = text.find(L'\0');
+  if (nul != std::wstring::npos) text.resize(nul);
+  return text;
+}
+
+}  // namespace
+
+std::wstring AutoStartCommand(const std::wstring& installPath) {
+  return oku::FormatWide(L"\"%ls\\%ls\"  --win-auto-start", installPath.c_str(), L"oku.compass.exe");
+}
+
+std::wstring CollapseBackslashRuns(const std::wstring& path) {
+  std::wstring result;
+  result.reserve(path.size());
+  size_t i = 0;
+  // "\\server\share" and "\\?\C:\..." mean something else with one backslash; keep their prefix.
+  if (path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\') {
+    result = L"\\\\";
+    i = 2;
+    while (i < path.size() && path[i] == L'\\') ++i;
+  }
+  for (; i < path.size(); ++i) {
+    if (path[i] == L'\\' && i > 0 && path[i - 1] == L'\\') continue;
+    result.push_back(path[i]);
+  }
+  return result;
+}
+
+void WriteInstallPathRecords(const std::wstring& installPath) {
+  const std::wstring uninstall =
+      oku::FormatWide(L"%ls\\%ls\\%ls", installPath.c_str(), L"uninstall", L"OkuUninstall.exe");
+  WriteString(kProductRegistryKey, L"UninstallString", uninstall);
+  WriteString(kProductRegistryKey, L"OkuInstallPath", installPath);
+}
+
+void RegisterUrlProtocol(const std::wstring& installPath) {
+  WriteString(kUrlProtocolKey, nullptr, L"okucompass");
+  SetRegistryValue(HKEY_CURRENT_USER, kUrlProtocolKey, L"URL Protocol", REG_SZ, reinterpret_cast<const BYTE*>(L""), 0);
+  const std::wstring command =
+      oku::FormatWide(L"\"%ls\\%ls\" \"%%1\"", installPath.c_str(), L"oku.compass.exe");
+  WriteString(kUrlProtocolCommandKey, nullptr, command);
+}
+
+void WriteInstallAutoLaunch(bool autoLaunch) {
+  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallAutoLaunch", autoLaunch ? 1 : 0);
+}
+
+void UpdateAutoLaunchRegistry(const std::wstring& installPath) {
+  LogInfo(L"UpdateAutoLaunchRegistry start, installPath: " + installPath);
+  const std::wstring wanted = AutoStartCommand(installPath);
+  const DWORD wantedBytes = static_cast<DWORD>((wanted.size() + 1) * sizeof(wchar_t));
+  const BYTE* wantedData = reinterpret_cast<const BYTE*>(wanted.c_str());
+
+  oku::RegKey key;
+  // Created when missing, so that the value exists after every successful installation.
+  const LONG opened = ::RegCreateKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, nullptr, 0, KEY_READ | KEY_WRITE,
+                                        nullptr, key.put(), nullptr);
+  if (opened != ERROR_SUCCESS) {
+    LogInfo(L"Failed to open auto launch registry key, error: " + oku::ToWide(static_cast<DWORD>(opened)));
+  } else {
+    LogInfo(L"Registry key opened successfully for auto launch check");
+    wchar_t existing[kPathChars + 1] = {};
+    DWORD bytes = kPathBytes;
+    const LONG queried = ::RegQueryValueExW(key.get(), kAutoStartValueName, nullptr, nullptr,
+                                            reinterpret_cast<BYTE*>(existing), &bytes);
+    if (queried == ERROR_FILE_NOT_FOUND) {
+      LogInfo(L"No existing auto launch entry found, creating new one");
+      const LONG set = ::RegSetValueExW(key.get(), kAutoStartValueName, 0, REG_SZ, wantedData, wantedBytes);
+      if (set == ERROR_SUCCESS) {
+        LogInfo(L"New auto launch registry entry created successfully");
+      } else {
+        LogInfo(L"Failed to create auto launch registry entry, error: " + oku::ToWide(static_cast<DWORD>(set)));
+      }
+    } else if (queried != ERROR_SUCCESS) {
+      LogInfo(L"Failed to query auto launch registry, error: " + oku::ToWide(static_cast<DWORD>(queried)));
+    } else {
+      const std::wstring current = TextOf(existing, bytes);
+      LogInfo(L"Existing auto launch path found: " + current);
+      if (current.empty()) {
+        LogInfo(L"Existing auto launch path is empty, no update needed");
+      } else if (current.find(installPath) != std::wstring::npos) {
+        LogInfo(L"Auto launch path is correct, no update needed");
+      } else {
+        LogInfo(L"Auto launch path needs update, existing path doesn't contain current install path");
+        LogInfo(L"Old path: " + current);
+        LogInfo(L"New path: " + wanted);
+        const LONG set = ::RegSetValueExW(key.get(), kAutoStartValueName, 0, REG_SZ, wantedData, wantedBytes);
+        if (set == ERROR_SUCCESS) {
+          LogInfo(L"Auto launch registry updated successfully");
+        } else {
+          LogInfo(L"Failed to update auto launch registry, error: " + oku::ToWide(static_cast<DWORD>(set)));
+        }
+      }
+    }
+    key.reset();
+  }
+  LogInfo(L"UpdateAutoLaunchRegistry completed");
+}
+
+void SetAutoStart(InstallContext& window, bool autoStart) {
+  if (autoStart) {
+    WriteString(kRunRegistryKey, kAutoStartValueName, AutoStartCommand(window.GetCustomInstallPath()));
+  } else {
+    DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+  }
+}
+
+void WriteVersionRecord(const std::wstring& version) { WriteString(kProductRegistryKey, L"version", version); }
+
+namespace {
+void WriteInstallerNameValue(const std::wstring& name) {
+  if (name.empty()) {
+    LogInfo(L"Installer name is empty, skipping registry write");
+    return;
+  }
+  WriteString(kProductRegistryKey, L"InstallerName", name);
+}
+}  // namespace
+
+void WriteInstallerName() {
+  wchar_t path[512] = {};
+  const DWORD length = ::GetModuleFileNameW(nullptr, path, 512);
+  if (length == 0) {
+    LogInfo(L"Failed to get module file name, error code: " + oku::ToWide(::GetLastError()));
+    return;
+  }
+  if (length > 511) LogInfo(L"Module file path is too long, may be truncated");
+  const wchar_t* name = ::PathFindFileNameW(path);
+  if (!name) {
+    LogInfo(L"Failed to extract file name from path");
+    return;
+  }
+  if (*name == L'\0') {
+    LogInfo(L"File name is empty");
+    return;
+  }
+  LogInfo(std::wstring(L"Current exe file name: ") + name);
+  WriteInstallerNameValue(name);
+  LogInfo(std::wstring(L"Successfully wrote installer name to registry: ") + name);
+}
+
+void WriteQuietSilentInstall(const std::wstring& /*installPath*/) {
+  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, L"quietSilentInstall", 1);
+}
+
+std::wstring ReadInstallPath() {
+  // One character more than the 520 bytes queried, so a value stored without NUL still ends.
+  wchar_t buffer[kPathChars + 1] = {};
+  DWORD bytes = kPathBytes;
+  std::wstring path;
+  oku::RegKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kProductRegistryKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+    if (::RegQueryValueExW(key.get(), L"OkuInstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+        ERROR_SUCCESS) {
+      path = TextOf(buffer, bytes);
+    }
+  }
+  key.reset();
+  if (!path.empty()) path = CollapseBackslashRuns(path);
+  return path;
+}
+
+void GetInstallPathFromRegistry(InstallContext& window) {
+  std::wstring directory = ReadInstallPath();
+  window.SetCustomInstallPath(directory);
+  LogInfo(L"GetInstallPathFromRegistry path: " + directory);
+  if (directory.empty()) {
+    window.SetPathFromRegistry(false);
+    wchar_t localAppData[MAX_PATH] = {};
+    if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData))) {
+      directory = oku::FormatWide(L"%ls%ls", localAppData, L"\\oku.compass\\Application");
+    }
+    window.SetCustomInstallPath(directory);
+  } else {
+    window.SetPathFromRegistry(true);
+  }
+  LogInfo(L"Install path: " + directory);
+}
+
+void logRegistryValue() {
+  LogInfo(L"========== logRegistryValue start ==========");
+  oku::RegKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Oku.compass", 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+    LogInfo(L"RegOpenKeyEx success");
+    // Fixed sizes on purpose: the first value whose data exceeds 260 bytes ends the listing.
+    for (DWORD index = 0;; ++index) {
+      wchar_t name[kPathChars] = {};
+      DWORD nameChars = kPathChars;
+      alignas(DWORD) BYTE data[kPathChars + sizeof(wchar_t)] = {};
+      DWORD dataBytes = kPathChars;
+      DWORD type = 0;
+      if (::RegEnumValueW(key.get(), index, name, &nameChars, nullptr, &type, data, &dataBytes) != ERROR_SUCCESS) break;
+      std::wstring line = std::wstring(name, nameChars) + L": ";
+      if (type == REG_SZ) {
+        line += TextOf(reinterpret_cast<const wchar_t*>(data), dataBytes);
+      } else if (type == REG_DWORD && dataBytes >= sizeof(DWORD)) {
+        line += oku::ToWide(*reinterpret_cast<const DWORD*>(data));
+      } else {
+        line += L"Unsupported type";
+      }
+      LogInfo(line);
+    }
+    auto queryDword = [&](const wchar_t* valueName) {
+      DWORD value = 0;
+      DWORD bytes = sizeof(value);
+      DWORD type = 0;
+      if (::RegQueryValueExW(key.get(), valueName, nullptr, &type, reinterpret_cast<BYTE*>(&value), &bytes) ==
+              ERROR_SUCCESS &&
+          type == REG_DWORD) {
+        LogInfo(std::wstring(valueName) + L": " + oku::ToWide(value));
+      }
+    };
+    auto queryString = [&](const wchar_t* valueName) {
+      wchar_t text[kPathChars / sizeof(wchar_t) + 1] = {};
+      DWORD bytes = kPathChars;
+      if (::RegQueryValueExW(key.get(), valueName, nullptr, nullptr, reinterpret_cast<BYTE*>(text), &bytes) ==
+          ERROR_SUCCESS) {
+        LogInfo(std::wstring(valueName) + L": " + TextOf(text, bytes));
+      }
+    };
+    queryDword(L"InstallerError");
+    queryDword(L"InstallerResult");
+    queryString(L"InstallerResultUIString");
+    queryString(L"OkuInstallLogPath");
+    key.reset();
+  }
+  LogInfo(L"logRegistryValue end");
+}

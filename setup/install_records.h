@@ -1,0 +1,47 @@
+// The installation's registry records under HKEY_CURRENT_USER: the product key (installation path,
+// uninstall command, version, installer name, silent-install flags), the URL protocol and the
+// auto-start Run value. Writers ignore failures of the write itself (the registry helper logs
+// them); readers answer an empty text when anything is missing.
+#pragma once
+
+#include <string>
+
+class InstallContext;
+
+inline constexpr wchar_t kProductRegistryKey[] = L"SOFTWARE\\Oku.compass";
+inline constexpr wchar_t kRunRegistryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+inline constexpr wchar_t kAutoStartValueName[] = L"oku.compass";
+inline constexpr wchar_t kUrlProtocolKey[] = L"SOFTWARE\\Classes\\okucompass";
+inline constexpr wchar_t kUrlProtocolCommandKey[] = L"SOFTWARE\\Classes\\okucompass\\shell\\open\\command";
+
+// "UninstallString" = <dir>\uninstall\OkuUninstall.exe, then "OkuInstallPath" = <dir>.
+void WriteInstallPathRecords(const std::wstring& installPath);
+// okucompass URL protocol: default "okucompass", empty "URL Protocol", the open command.
+void RegisterUrlProtocol(const std::wstring& installPath);
+// "InstallAutoLaunch" = 1 or 0 (silent installation).
+void WriteInstallAutoLaunch(bool autoLaunch);
+// Creates the Run value when missing, rewrites it when it does not mention installPath; an empty
+// existing value is left alone.
+void UpdateAutoLaunchRegistry(const std::wstring& installPath);
+// True: writes the Run value for the window's installation directory. False: deletes it.
+void SetAutoStart(InstallContext& window, bool autoStart);
+// "version" = the installer's version text.
+void WriteVersionRecord(const std::wstring& version);
+// "InstallerName" = file name of the running executable.
+void WriteInstallerName();
+// "quietSilentInstall" = 1. The directory is not used.
+void WriteQuietSilentInstall(const std::wstring& installPath);
+
+// The recorded installation directory with runs of backslashes collapsed to one (a UNC path
+// keeps its two leading backslashes); empty when none is recorded. At most 260 characters.
+std::wstring ReadInstallPath();
+// Fills the window's installation directory and path-from-registry flag: the recorded directory,
+// or the default under local application data when none is recorded.
+void GetInstallPathFromRegistry(InstallContext& window);
+// Writes the product key's values to the session log.
+void logRegistryValue();
+
+// The Run value's text: "<dir>\oku.compass.exe"  --win-auto-start (quoted path, two blanks).
+std::wstring AutoStartCommand(const std::wstring& installPath);
+// Collapses each run of backslashes to one, except a leading "\\" (UNC or \\?\ prefix).
+std::wstring CollapseBackslashRuns(const std::wstring& path);
