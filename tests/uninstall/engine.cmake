@@ -1,0 +1,11 @@
+# UninstallEngine end to end: a driver process runs the engine against a staged installation
+# with the demo product's setup.exe; its boxes are answered by caption. Uses the product keys.
+oku_windows_program(uninstall_engine_driver CONSOLE ${OKU_TEST_GROUP_DIR}/engine_driver.cpp)
+target_link_libraries(uninstall_engine_driver PRIVATE uninstall)
+set_target_properties(uninstall_engine_driver PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/test-helpers)
+oku_add_wine_test(uninstall_engine_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/engine_test.cpp
+  LIBS uninstall oku_removal_test_util
+  DEPENDS uninstall_engine_driver lockfile product_setup_new lantern_sdk tessel
+  LOCKS wine-user-state
+  TIMEOUT 300)

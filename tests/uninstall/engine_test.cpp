@@ -1,0 +1,266 @@
+// UninstallEngine against a staged installation whose version folder holds the demo product's
+// setup.exe (exit code and uninstall entry steered by OKU_DEMO_SETUP_EXIT_CODE and
+// OKU_DEMO_SETUP_KEEP_ENTRY). The engine runs in a driver process; its message boxes are found by
+// caption and answered; its events are read back from lantern_sdk.dll's outbox.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "common/handles.h"
+#include "common/paths.h"
+#include "common/portable/text.h"
+#include "common/registry.h"
+#include "tests/support/test_support.h"
+#include "tests/uninstall/removal_test_util.h"
+#include "uninstall/robust_delete.h"
+
+namespace {
+
+constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
+constexpr wchar_t kUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Oku.compass";
+constexpr wchar_t kClassesKey[] = L"SOFTWARE\\Classes\\okucompass";
+constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Velmora\\oku.compass";
+constexpr wchar_t kPv[] = L"147.0.7731.5020";
+
+bool KeyExists(const wchar_t* key) { return oku::test::RegistryKeyExists(HKEY_CURRENT_USER, key); }
+
+void ClearProductKeys() {
+  for (const wchar_t* key : {kProductKey, kUninstallKey, kClassesKey, kVendorKey}) ::RegDeleteTreeW(HKEY_CURRENT_USER, key);
+}
+
+struct EngineRun {
+  bool finished = false;
+  DWORD result = 0;
+  oku::test::AnsweredBox box;
+};
+
+class Engine : public testing::Test {
+ protected:
+  void SetUp() override {
+    ClearProductKeys();
+    install_ = scratch_.Child(L"Oku.compass");
+    const std::wstring version = std::wstring(L"\\") + kPv;
+    for (const std::wstring& sub : std::vector<std::wstring>{L"", L"\\uninstall", L"\\okuinfo", version, version + L"\\Installer"}) {
+      ::CreateDirectoryW((install_ + sub).c_str(), nullptr);
+    }
+    oku::test::WriteFileBytes(install_ + L"\\oku.compass.exe", "exe");
+    oku::test::WriteFileBytes(install_ + L"\\uninstall\\OkuUninstall.exe", "uninstaller");
+    oku::test::WriteFileBytes(install_ + L"\\" + kPv + L"\\resources.pak", "pak");
+    setup_ = install_ + L"\\" + kPv + L"\\Installer\\setup.exe";
+    ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\product\\new\\setup.exe", setup_));
+
+    SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath", install_);
+    SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv", kPv);
+    SetRegistryString(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", L"\"" + setup_ + L"\" --uninstall");
+    SetRegistryString(HKEY_CURRENT_USER, std::wstring(kClassesKey) + L"\\shell\\open\\command", nullptr, L"x");
+    SetRegistryString(HKEY_CURRENT_USER, kVendorKey, L"dummy", L"x");
+
+    // The analytics library, so that the events arrive with their parameters.
+    lantern_ = scratch_.Child(L"lantern");
+    ::CreateDirectoryW(lantern_.c_str(), nullptr);
+    for (const wchar_t* dll : {L"lantern_sdk.dll", L"tessel.dll"}) {
+      oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\" + dll, lantern_ + L"\\" + dll);
+    }
+    outbox_ = scratch_.Child(L"outbox.jsonl");
+    ::SetEnvironmentVariableW(L"LANTERN_OUTBOX", outbox_.c_str());
+    ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", nullptr);
+    ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", nullptr);
+  }
+  void TearDown() override {
+    ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", nullptr);
+    ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", nullptr);
+    ::SetEnvironmentVariableW(L"LANTERN_OUTBOX", nullptr);
+    ClearProductKeys();
+    oku::test::ForgetPendingOperations(L"okutest_");
+    oku::test::ForgetPendingOperations(L"oku_del_");
+  }
+
+  // Runs the driver; when boxCaption is given, waits for that box, records and closes it.
+  EngineRun RunEngine(const std::wstring& flags, const wchar_t* boxCaption = nullptr) {
+    EngineRun run;
+    std::wstring commandLine = L"\"" + oku::test::BinDirectory() + L"\\test-helpers\\uninstall_engine_driver.exe\" --log \"" +
+                               scratch_.path() + L"\" --lantern \"" + lantern_ + L"\" " + flags;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+      return run;
+    }
+    oku::KernelHandle process(info.hProcess);
+    oku::KernelHandle thread(info.hThread);
+    if (boxCaption) run.box = oku::test::AnswerMessageBox(boxCaption, IDOK, 30000);
+    if (::WaitForSingleObject(process.get(), 60000) != WAIT_OBJECT_0) {
+      ::TerminateProcess(process.get(), 99);
+      ::WaitForSingleObject(process.get(), 5000);
+      return run;
+    }
+    run.finished = true;
+    ::GetExitCodeProcess(process.get(), &run.result);
+    return run;
+  }
+  std::wstring Log() const { return oku::test::ReadTestLog(scratch_.Child(L"engine.log")); }
+  // Outbox lines (UTF-8 JSON) of one event.
+  std::vector<std::string> Events(const std::string& name) const {
+    std::vector<std::string> lines;
+    const std::string text = oku::test::ReadFileBytes(outbox_);
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find('\n', start);
+      if (end == std::string::npos) end = text.size();
+      const std::string line = text.substr(start, end - start);
+      if (line.find("[\"action\",\"" + name + "\"]") != std::string::npos) lines.push_back(line);
+      start = end + 1;
+    }
+    return lines;
+  }
+  std::wstring VersionFolder() const { return install_ + L"\\" + kPv; }
+
+  oku::test::ScratchDirectory scratch_{L"engine"};
+  std::wstring install_, setup_, lantern_, outbox_;
+};
+
+TEST_F(Engine, ComponentRemovedMeansRegistryKeysRemovedAndSuccess) {
+  ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", L"19");
+  const EngineRun run = RunEngine(L"");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, 0u);
+  EXPECT_FALSE(KeyExists(kClassesKey));
+  EXPECT_FALSE(KeyExists(kVendorKey));
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"cmdLine: \"" + setup_ +
+                     L"\" --uninstall --force-uninstall --verbose-logging --enable-logging --log-file=\"" + install_ +
+                     L"\\uninstall\\chrome_uninstall.log\" --delete-profile"),
+            std::wstring::npos);
+  EXPECT_NE(log.find(L"oku should delete !!!"), std::wstring::npos);
+  EXPECT_NE(log.find(L"setup.exe exitCode: 19"), std::wstring::npos);
+  EXPECT_NE(log.find(L"Chrome uninstall success!"), std::wstring::npos);
+  EXPECT_NE(log.find(L"卸载成功！"), std::wstring::npos);
+  EXPECT_EQ(Events("uninstall_begin").size(), 1u);
+  EXPECT_EQ(Events("uninstall_registry_start").size(), 1u);
+  const auto done = Events("uninstall_delete_files_done");
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_EQ(done[0].find("skip_reason"), std::string::npos);
+  EXPECT_NE(done[0].find("[\"keep_user_data\",\"false\"]"), std::string::npos);
+}
+
+TEST_F(Engine, EntryLeftInPlaceKeepsTheKeysAndFails) {
+  ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", L"19");
+  ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", L"1");
+  const EngineRun run = RunEngine(L"--unsilent-chrome --keep-user-data");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, 1u);
+  EXPECT_TRUE(KeyExists(kClassesKey));
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"cmdLine: \"" + setup_ + L"\" --uninstall --verbose-logging --enable-logging --log-file=\"" +
+                     install_ + L"\\uninstall\\chrome_uninstall.log\"\n"),
+            std::wstring::npos);
+  EXPECT_NE(log.find(L"oku shouldn't delete !!!!!!!"), std::wstring::npos);
+  EXPECT_NE(log.find(L"卸载失败！"), std::wstring::npos);
+  EXPECT_TRUE(Events("uninstall_registry_start").empty());
+  const auto done = Events("uninstall_delete_files_done");
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_NE(done[0].find("[\"skip_reason\",\"chrome_not_deleted\"]"), std::string::npos);
+  EXPECT_NE(done[0].find("[\"keep_user_data\",\"true\"]"), std::string::npos);
+}
+
+TEST_F(Engine, FailedComponentUninstallCleansTheBareDirectory) {
+  ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", L"20");
+  const EngineRun run = RunEngine(L"--keep-user-data");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, 0u);
+  EXPECT_FALSE(KeyExists(kClassesKey));
+  EXPECT_FALSE(oku::PathExists(VersionFolder()));
+  EXPECT_TRUE(oku::FileExists(install_ + L"\\uninstall\\OkuUninstall.exe"));
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"chrome 卸载失败"), std::wstring::npos);
+  EXPECT_NE(log.find(L"Installation directory is in minimal state, safe to cleanup"), std::wstring::npos);
+  EXPECT_NE(log.find(L"Successfully deleted version directory: " + VersionFolder()), std::wstring::npos);
+  EXPECT_FALSE(Events("uninstall_delete_dir_done").empty());
+}
+
+TEST_F(Engine, BusySetupNameAndMissingSetupAreAnsweredBoxes) {
+  // Any process named setup.exe blocks the removal.
+  const std::wstring busy = scratch_.Child(L"other");
+  ::CreateDirectoryW(busy.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), busy + L"\\setup.exe"));
+  struct Case {
+    const char* label;
+    const wchar_t* flags;
+    bool busySetup;
+    bool removeSetup;
+    const wchar_t* caption;  // null: no box expected
+    const wchar_t* text;
+    const wchar_t* logLine;
+  } cases[] = {
+      {"60 with box", L"", true, false, L"提示", L"已有安装器或者卸载器在运行，请稍后再尝试！", L"setup.exe 被其他进程占用"},
+      {"60 silent", L"--silent-oku", true, false, nullptr, nullptr, L"setup.exe 被其他进程占用"},
+      {"333 with box", L"", false, true, L"错误", L"setup 文件缺失", L"setup.exe 文件缺失"},
+      {"333 silent", L"--silent-oku", false, true, nullptr, nullptr, L"没有找到 setup.exe 文件"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    if (c.removeSetup) ::DeleteFileW(setup_.c_str());
+    EngineRun run;
+    {
+      // lockfile.exe copied as setup.exe: an unrelated process of that name.
+      STARTUPINFOW startup{};
+      startup.cb = sizeof(startup);
+      PROCESS_INFORMATION info{};
+      oku::KernelHandle process, thread;
+      if (c.busySetup) {
+        std::wstring line = L"\"" + busy + L"\\setup.exe\" --timeout 60000";
+        ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+        process.reset(info.hProcess);
+        thread.reset(info.hThread);
+        ::Sleep(200);
+      }
+      run = RunEngine(c.flags, c.caption);
+      if (process) {
+        ::TerminateProcess(process.get(), 0);
+        ::WaitForSingleObject(process.get(), 5000);
+      }
+    }
+    ASSERT_TRUE(run.finished);
+    EXPECT_EQ(run.result, 1u);
+    if (c.caption) {
+      EXPECT_TRUE(run.box.found);
+      EXPECT_EQ(run.box.text, c.text);
+    }
+    EXPECT_NE(Log().find(c.logLine), std::wstring::npos);
+    EXPECT_TRUE(KeyExists(kClassesKey));
+    EXPECT_TRUE(oku::FileExists(install_ + L"\\oku.compass.exe"));  // nothing was removed
+  }
+}
+
+TEST_F(Engine, MissingRegistryInformationStopsBeforeAnything) {
+  ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kProductKey, L"pv");
+  const EngineRun run = RunEngine(L"");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, 5u);
+  EXPECT_NE(Log().find(L"Could not find required installation information in the registry (OkuInstallPath or pv)."),
+            std::wstring::npos);
+  EXPECT_TRUE(oku::FileExists(setup_));
+  const auto failed = Events("uninstall_failed");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_NE(failed[0].find("[\"reason\",\"init_failed\"]"), std::string::npos);
+  EXPECT_NE(failed[0].find("[\"result_code\",\"5\"]"), std::string::npos);
+}
+
+TEST_F(Engine, MissingClassesKeyLeavesTheVendorKeyUntouched) {
+  oku::test::OpenTestLog(scratch_.path(), L"registry.log");
+  ::RegDeleteTreeW(HKEY_CURRENT_USER, kClassesKey);
+  EXPECT_FALSE(DeleteRegistryEntries());
+  EXPECT_TRUE(KeyExists(kVendorKey));
+  EXPECT_NE(oku::test::ReadTestLog(scratch_.Child(L"registry.log")).find(L"Registry key not found: " + std::wstring(kClassesKey)),
+            std::wstring::npos);
+
+  SetRegistryString(HKEY_CURRENT_USER, kClassesKey, L"x", L"y");
+  EXPECT_TRUE(DeleteRegistryEntries());
+  EXPECT_FALSE(KeyExists(kClassesKey));
+  EXPECT_FALSE(KeyExists(kVendorKey));
+  EXPECT_TRUE(KeyExists(kProductKey));  // not the engine's to delete
+}
+
+}  // namespace
