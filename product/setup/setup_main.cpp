@@ -1,13 +1,15 @@
 // setup.exe of the demo product. Two modes:
 //   --uninstall [--force-uninstall] [--delete-profile] [--verbose-logging] [--enable-logging]
 //     [--log-file="..."]: removes the installation this copy belongs to (it lives in
-//     <installation>\<version>\Installer). It cannot delete itself, so it leaves that one file.
+//     <installation>\<version>\Installer). It cannot delete itself while it runs, so a copy of it
+//     in %TEMP% removes the version folder once this process has exited.
 //   --uncompressed-archive="<7z>" [--verbose-logging]: installs the version in the archive
 //     (files under "Chrome-bin/") into the recorded installation directory, extracting it with
 //     the 7za.exe beside this program.
 #include <windows.h>
 #include <shlobj.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -73,7 +75,7 @@ DWORD Uninstall(const p::Switches& switches) {
     if (!profile.empty()) ok = p::DeleteTree(profile) && ok;
   }
 
-  p::DeleteKeyTree(p::kVendorKey);
+  // The vendor key stays: the uninstaller deletes it after the URL protocol key.
   // The version record goes with the product, so that a later installation of any version is
   // not taken for a downgrade.
   p::DeleteValue(p::kProductKey, L"pv");
@@ -84,6 +86,47 @@ DWORD Uninstall(const p::Switches& switches) {
   }
   p::Log(ok ? L"uninstall complete" : L"uninstall incomplete: some files are removed at restart");
   return ok ? p::kExitUninstallSuccess : p::kExitUninstallFailed;
+}
+
+// Removes versionDir (this program's own folder) after this process has exited, through a copy of
+// this program in %TEMP% under another name (so that it never counts as a running setup.exe).
+void RemoveVersionFolderAfterExit(const std::wstring& versionDir) {
+  wchar_t temp[MAX_PATH] = {};
+  if (!::GetTempPathW(MAX_PATH, temp)) return;
+  const std::wstring helper =
+      std::wstring(temp) + L"oku_setup_cleanup_" + std::to_wstring(::GetCurrentProcessId()) + L".exe";
+  if (!::CopyFileW(p::ExecutablePath().c_str(), helper.c_str(), FALSE)) {
+    p::Log(L"version folder stays: cannot copy the clean-up helper, error " + std::to_wstring(::GetLastError()));
+    return;
+  }
+  std::wstring commandLine = L"\"" + helper + L"\" --remove-after-exit=" + std::to_wstring(::GetCurrentProcessId()) +
+                             L" --folder=\"" + versionDir + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW | DETACHED_PROCESS,
+                       nullptr, temp, &startup, &info)) {
+    ::CloseHandle(info.hThread);
+    ::CloseHandle(info.hProcess);
+    p::Log(L"version folder is removed after exit by " + helper);
+  }
+}
+
+// The clean-up helper: waits for the uninstalling setup.exe to end, then removes its folder.
+DWORD RemoveAfterExit(const p::Switches& switches) {
+  const DWORD pid = static_cast<DWORD>(std::wcstoul(switches.Value(L"remove-after-exit").c_str(), nullptr, 10));
+  const std::wstring folder = switches.Value(L"folder");
+  if (HANDLE parent = ::OpenProcess(SYNCHRONIZE, FALSE, pid)) {
+    ::WaitForSingleObject(parent, 60000);
+    ::CloseHandle(parent);
+  }
+  bool removed = false;
+  for (int attempt = 0; attempt < 25 && !removed; ++attempt) {
+    removed = p::DeleteTree(folder) && !p::DirectoryExists(folder);
+    if (!removed) ::Sleep(200);
+  }
+  ::MoveFileExW(p::ExecutablePath().c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
+  return removed ? p::kExitSuccess : p::kExitUninstallFailed;
 }
 
 // The version folder of an extracted archive: the highest one if there are several.
@@ -156,8 +199,15 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   p::Log(std::wstring(L"setup ") + L"" OKU_PRODUCT_VERSION + L" started: " + ::GetCommandLineW());
 
   DWORD code = p::kExitBadCommandLine;
+  if (switches.Has(L"remove-after-exit")) {
+    return static_cast<int>(RemoveAfterExit(switches));
+  }
   if (switches.Has(L"uninstall")) {
     code = Uninstall(switches);
+    if (code == p::kExitUninstallSuccess || code == p::kExitUninstallFailed) {
+      const std::wstring versionDir = p::ParentDirectory(p::ParentDirectory(p::ExecutablePath()));
+      if (p::IsVersionFolderName(p::FileName(versionDir))) RemoveVersionFolderAfterExit(versionDir);
+    }
   } else if (switches.Has(L"uncompressed-archive")) {
     code = InstallArchive(p::FullPath(switches.Value(L"uncompressed-archive")));
   } else {
