@@ -274,6 +274,7 @@ class CLabelUI : public CControlUI {
   bool m_bShowHtml = false;
   SIZE m_szAvailableLast{-1, -1};
   SIZE m_cxyFixedLast{};
+  SIZE m_cxyFixedLastResult{};
   bool m_bNeedEstimateSize = true;
 };
 

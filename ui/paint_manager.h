@@ -109,7 +109,7 @@ class CPaintManagerUI {
   // render into a caller's bitmap).
   void Render(HDC hdc, const RECT& rcClient, const RECT& rcPaint);
   // The off-screen bitmap of the last WM_PAINT (null before the first paint).
-  HBITMAP GetOffscreenBitmap() const { return m_offscreen.get(); }
+  HBITMAP GetOffscreenBitmap() const { return static_cast<HBITMAP>(m_offscreen.get()); }
   const std::uint32_t* GetOffscreenBits() const { return m_offscreenBits; }
   SIZE GetOffscreenSize() const { return m_offscreenSize; }
   // A memory DC compatible with the screen, for text measurement.
