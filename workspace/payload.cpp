@@ -53,6 +53,16 @@ bool ExtractResource(HMODULE module, std::uint32_t id, const std::wstring& targe
     // One write straight from the mapped image: the payload is never copied in memory.
     wrote = ::WriteFile(file.get(), data, size, &written, nullptr);
     error = ::GetLastError();
+    // A short count reported as success (Wine on a full volume) goes on from where it stopped,
+    // so that the call that fails names the reason (disk full) instead of leaving it unknown.
+    while (wrote && written < size) {
+      DWORD more = 0;
+      wrote = ::WriteFile(file.get(), static_cast<const char*>(data) + written, size - written, &more, nullptr);
+      error = ::GetLastError();
+      if (more == 0) break;
+      written += more;
+    }
+    if (wrote && written < size) wrote = FALSE;
   }
   if (wrote && written == size) {
     LogInfo(L"Resource extracted successfully: " + targetPath + L" (" + oku::ToWide(size) + L" bytes)");
