@@ -126,6 +126,9 @@ function(oku_payload_attach target)
   get_target_property(target_dir ${target} SOURCE_DIR)
   set_source_files_properties(${rc} DIRECTORY ${target_dir} PROPERTIES OBJECT_DEPENDS "${depends}")
   add_dependencies(${target} oku_payload_files)
+  # Page-aligned sections let the loader map the image (and so the payload) straight from the
+  # file; Wine copies an image with 512-byte file alignment into private memory instead.
+  target_link_options(${target} PRIVATE -Wl,--file-alignment=4096)
   if(own_outputs)
     add_custom_target(${target}_payload_files DEPENDS ${own_outputs})
     add_dependencies(${target} ${target}_payload_files)

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -109,6 +110,28 @@ TEST_F(InstallerPayloadTest, IconGroupAndRawIconShareId101) {
   for (int unassigned : {107, 119, 120, 128, 129, 130, 134}) {
     EXPECT_EQ(::FindResourceW(module_, MAKEINTRESOURCEW(unassigned), MAKEINTRESOURCEW(10)), nullptr) << unassigned;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// bin/variants/workspace_variant_check.exe: mini installer from a file, version 1.2.3.4,
+// resource 130 from an extra .rc, and 118 left out.
+TEST(InstallerVariantTest, PayloadFollowsTheOptions) {
+  HMODULE module = ::LoadLibraryExW((BinDirectory() + L"\\variants\\workspace_variant_check.exe").c_str(), nullptr,
+                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
+  ASSERT_NE(module, nullptr) << ::GetLastError();
+  ScratchDirectory scratch(L"variant_payload");
+  const ResourceEntry entries[] = {{111, L"mini_installer.exe"}, {126, L"version.txt"}, {130, L"chrome_7z.patch"},
+                                   {127, L"OkuUninstall.exe"},   {118, L"dockit.dll"}};
+  const BatchExtractResult result = ExtractResources(module, entries, 5, scratch.path());
+  EXPECT_EQ(result.succeeded, 4);
+  EXPECT_EQ(result.failedFiles, (std::vector<std::wstring>{L"dockit.dll"}));
+  EXPECT_EQ(ReadFileBytes(scratch.Child(L"mini_installer.exe")).size(), 636u);
+  EXPECT_EQ(ReadFileBytes(scratch.Child(L"version.txt")), "1.2.3.4");
+  EXPECT_EQ(ReadFileBytes(scratch.Child(L"chrome_7z.patch")), "Oku payload test resource\nsecond line\n");
+  ::FreeLibrary(module);
 }
 
 }  // namespace

@@ -37,3 +37,14 @@ oku_add_script_test(workspace_drive_fixtures
   COMMAND ${OKU_TEST_GROUP_DIR}/with-drives.sh ${CMAKE_BINARY_DIR}/wine-run.sh
     $<TARGET_FILE:workspace_temp_directory_test> $<TARGET_FILE:workspace_payload_test>
   LOCKS wine-user-state)
+
+# oku_installer_variant itself: another payload for the same installer program.
+file(CONFIGURE OUTPUT ${ws_payload_dir}/variant_extra.rc CONTENT
+"130 RCDATA \"${ws_payload_dir}/known.bin\"
+" @ONLY)
+oku_installer_variant(workspace_variant_check OUTPUT_NAME workspace_variant_check.exe
+  MINI_INSTALLER ${CMAKE_SOURCE_DIR}/resources/oku_installer.bat
+  VERSION 1.2.3.4
+  EXTRA_RC ${ws_payload_dir}/variant_extra.rc
+  OMIT 118)
+add_dependencies(workspace_installer_payload_test workspace_variant_check)
