@@ -13,7 +13,7 @@
 namespace {
 
 constexpr std::uint32_t kPayloadId = 1;
-constexpr int kRounds = 5;
+constexpr int kRounds = 9;
 constexpr double kMiB = 1048576.0;
 
 double Now() {
