@@ -117,7 +117,13 @@ class Engine : public testing::Test {
   }
   std::wstring VersionFolder() const { return install_ + L"\\" + kPv; }
 
-  oku::test::ScratchDirectory scratch_{L"engine"};
+  // A fresh path per test: the demo setup.exe removes its version folder from a detached helper
+  // after it exited, which must never reach the next test's installation.
+  static int NextRun() {
+    static int run = 0;
+    return ++run;
+  }
+  oku::test::ScratchDirectory scratch_{L"engine" + std::to_wstring(NextRun())};
   std::wstring install_, setup_, lantern_, outbox_;
 };
 
@@ -166,6 +172,12 @@ TEST_F(Engine, EntryLeftInPlaceKeepsTheKeysAndFails) {
 }
 
 TEST_F(Engine, FailedComponentUninstallCleansTheBareDirectory) {
+  // A stand-in setup.exe that leaves the files alone, in an installation already down to the
+  // bare state (the demo one would also remove its folder itself, racing the cleanup).
+  ::DeleteFileW((install_ + L"\\oku.compass.exe").c_str());
+  ::DeleteFileW((install_ + L"\\" + kPv + L"\\resources.pak").c_str());
+  ::RemoveDirectoryW((install_ + L"\\okuinfo").c_str());
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
   ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", L"20");
   const EngineRun run = RunEngine(L"--keep-user-data");
   ASSERT_TRUE(run.finished);
@@ -178,6 +190,17 @@ TEST_F(Engine, FailedComponentUninstallCleansTheBareDirectory) {
   EXPECT_NE(log.find(L"Installation directory is in minimal state, safe to cleanup"), std::wstring::npos);
   EXPECT_NE(log.find(L"Successfully deleted version directory: " + VersionFolder()), std::wstring::npos);
   EXPECT_FALSE(Events("uninstall_delete_dir_done").empty());
+
+  // Not bare (a file at the top): the component's failure leaves everything in place.
+  ::CreateDirectoryW(VersionFolder().c_str(), nullptr);
+  ::CreateDirectoryW((VersionFolder() + L"\\Installer").c_str(), nullptr);
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
+  oku::test::WriteFileBytes(install_ + L"\\oku.compass.exe", "exe");
+  SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv", kPv);
+  const EngineRun second = RunEngine(L"--keep-user-data");
+  ASSERT_TRUE(second.finished);
+  EXPECT_TRUE(oku::FileExists(setup_));
+  EXPECT_NE(Log().find(L"Installation directory contains other files, skipping cleanup"), std::wstring::npos);
 }
 
 TEST_F(Engine, BusySetupNameAndMissingSetupAreAnsweredBoxes) {
