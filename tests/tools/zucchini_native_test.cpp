@@ -1,0 +1,409 @@
+// The patcher's VCDIFF coder on Linux: round trips through memory, cross-checks with xdelta3
+// in both directions through real files, and corrupt or unsupported patches.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "tools/zucchini/portable/byte_io.h"
+#include "tools/zucchini/portable/file_system.h"
+#include "tools/zucchini/portable/vcdiff.h"
+
+namespace {
+
+using oku::zucchini::DecodeVcdiff;
+using oku::zucchini::EncodeOptions;
+using oku::zucchini::EncodeVcdiff;
+using oku::zucchini::MemorySink;
+using oku::zucchini::MemorySource;
+using oku::zucchini::ResultCode;
+using Bytes = std::vector<uint8_t>;
+
+constexpr const char* kXdelta = "/usr/bin/xdelta3";
+
+Bytes RandomBytes(size_t n, uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  Bytes b(n);
+  for (auto& x : b) x = static_cast<uint8_t>(rng());
+  return b;
+}
+
+// Archive-like content: random stretches mixed with text-like repetitive ones and zero padding.
+Bytes ArchiveLike(size_t n, uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  Bytes b;
+  b.reserve(n);
+  while (b.size() < n) {
+    const size_t len = 512 + rng() % 65536;
+    switch (rng() % 3) {
+      case 0:
+        for (size_t i = 0; i < len; ++i) b.push_back(static_cast<uint8_t>(rng()));
+        break;
+      case 1:
+        for (size_t i = 0; i < len; ++i) b.push_back(static_cast<uint8_t>("abcdefgh ijk\n"[(i * 7 + rng() % 3) % 13]));
+        break;
+      default:
+        b.insert(b.end(), len / 8, 0);
+    }
+  }
+  b.resize(n);
+  return b;
+}
+
+// A new version of source: some changed bytes, insertions, deletions and a moved block.
+Bytes Edited(const Bytes& source, uint64_t seed, int edits) {
+  std::mt19937_64 rng(seed);
+  Bytes t = source;
+  for (int e = 0; e < edits && !t.empty(); ++e) {
+    const size_t at = rng() % t.size();
+    const size_t len = 1 + rng() % 2000;
+    switch (rng() % 4) {
+      case 0:
+        for (size_t i = at; i < std::min(t.size(), at + len); ++i) t[i] = static_cast<uint8_t>(rng());
+        break;
+      case 1: {
+        const Bytes ins = RandomBytes(len, rng());
+        t.insert(t.begin() + static_cast<std::ptrdiff_t>(at), ins.begin(), ins.end());
+        break;
+      }
+      case 2:
+        t.erase(t.begin() + static_cast<std::ptrdiff_t>(at), t.begin() + static_cast<std::ptrdiff_t>(std::min(t.size(), at + len)));
+        break;
+      default: {
+        const size_t from = rng() % t.size();
+        const size_t n = std::min<size_t>(len * 20, t.size() - from);
+        const Bytes block(t.begin() + static_cast<std::ptrdiff_t>(from), t.begin() + static_cast<std::ptrdiff_t>(from + n));
+        t.insert(t.begin() + static_cast<std::ptrdiff_t>(rng() % t.size()), block.begin(), block.end());
+      }
+    }
+  }
+  return t;
+}
+
+Bytes Encode(const Bytes& source, const Bytes& target, const EncodeOptions& options = {}) {
+  MemorySource s(source), t(target);
+  MemorySink patch;
+  const auto r = EncodeVcdiff(s, t, patch, options);
+  EXPECT_TRUE(r.ok()) << r.message;
+  return patch.bytes();
+}
+
+oku::zucchini::Result Decode(const Bytes& source, const Bytes& patch, Bytes* out) {
+  MemorySource s(source), p(patch);
+  MemorySink sink;
+  auto r = DecodeVcdiff(s, p, sink);
+  *out = std::move(sink.bytes());
+  return r;
+}
+
+struct RoundTripCase {
+  const char* name;
+  Bytes source;
+  Bytes target;
+  size_t windowSize;
+  double maxPatchShare;  // patch size / target size must stay below this (1.0 = no bound)
+};
+
+TEST(ZucchiniRoundTrip, ReproducesTargets) {
+  const Bytes base = ArchiveLike(3 << 20, 1);
+  const Bytes big = ArchiveLike(20 << 20, 2);
+  const Bytes random = RandomBytes(300000, 3);
+  std::vector<RoundTripCase> cases = {
+      {"unrelated random", RandomBytes(200000, 4), random, 8 << 20, 1.01},
+      {"similar, many edits", base, Edited(base, 5, 60), 8 << 20, 0.05},
+      {"identical", base, base, 8 << 20, 0.001},
+      {"empty source", {}, random, 8 << 20, 1.01},
+      {"empty target", base, {}, 8 << 20, 1.0},
+      {"both empty", {}, {}, 8 << 20, 1.0},
+      {"runs of one byte", Bytes(100000, 7), Bytes(500000, 7), 8 << 20, 0.01},
+      {"small windows", base, Edited(base, 6, 30), 256 << 10, 0.06},
+      {"large, several windows", big, Edited(big, 7, 40), 8 << 20, 0.02},
+      {"tiny", Bytes{1, 2, 3}, Bytes{1, 2, 3, 4}, 8 << 20, 1.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EncodeOptions options;
+    options.windowSize = c.windowSize;
+    const Bytes patch = Encode(c.source, c.target, options);
+    Bytes out;
+    const auto r = Decode(c.source, patch, &out);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_TRUE(out == c.target);
+    if (c.target.size() > 1000) {
+      EXPECT_LT(static_cast<double>(patch.size()), c.maxPatchShare * static_cast<double>(c.target.size()))
+          << "patch " << patch.size() << " for target " << c.target.size();
+    }
+  }
+}
+
+// ---- Files and xdelta3 ----
+
+class ZucchiniFiles : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/zucchini_test_XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+  std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+  void Write(const std::string& name, const Bytes& bytes) const {
+    std::ofstream f(Path(name), std::ios::binary);
+    f.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  }
+  Bytes Read(const std::string& name) const {
+    std::ifstream f(Path(name), std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+  }
+  bool Exists(const std::string& name) const {
+    struct stat st {};
+    return stat(Path(name).c_str(), &st) == 0;
+  }
+  int Xdelta(const std::string& args) const {
+    return std::system(("timeout 120 " + std::string(kXdelta) + " " + args + " >/dev/null 2>&1").c_str());
+  }
+  int Zucchini(const std::vector<std::string>& args, std::string* message = nullptr) const {
+    std::string m;
+    const int code = oku::zucchini::RunZucchini(args, oku::zucchini::StdioFileSystem(), &m);
+    if (message) *message = m;
+    return code;
+  }
+  static bool HaveXdelta() { return access(kXdelta, X_OK) == 0; }
+
+  std::string dir_;
+};
+
+struct XdeltaCase {
+  const char* name;
+  const char* options;  // encoder options besides -e -s
+  Bytes source;
+  Bytes target;
+};
+
+TEST_F(ZucchiniFiles, AppliesXdelta3Patches) {
+  if (!HaveXdelta()) GTEST_SKIP() << "xdelta3 not installed";
+  const Bytes base = ArchiveLike(6 << 20, 11);
+  const Bytes edited = Edited(base, 12, 50);
+  const std::vector<XdeltaCase> cases = {
+      {"no secondary compression", "-S none", base, edited},
+      {"application header and checksum", "-S none -A=okutest", base, edited},
+      {"no checksum, no header", "-S none -n -A", base, edited},
+      {"small windows and source window", "-S none -W 65536 -B 1048576", base, edited},
+      {"unrelated data (target copies)", "-S none", RandomBytes(100000, 13), ArchiveLike(400000, 14)},
+      {"empty old file", "-S none", {}, edited},
+      {"empty new file", "-S none", base, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write("old", c.source);
+    Write("new", c.target);
+    ASSERT_EQ(Xdelta(std::string("-e -f ") + c.options + " -s " + Path("old") + " " + Path("new") + " " + Path("patch")), 0);
+    std::string message;
+    ASSERT_EQ(Zucchini({"-apply", Path("old"), Path("patch"), Path("out")}, &message), 0) << message;
+    EXPECT_TRUE(Read("out") == c.target);
+  }
+}
+
+TEST_F(ZucchiniFiles, Xdelta3AppliesOurPatches) {
+  if (!HaveXdelta()) GTEST_SKIP() << "xdelta3 not installed";
+  const Bytes base = ArchiveLike(12 << 20, 21);
+  const std::vector<XdeltaCase> cases = {
+      {"similar, several windows", "", base, Edited(base, 22, 80)},
+      {"identical", "", base, base},
+      {"empty old file", "", {}, RandomBytes(50000, 23)},
+      {"empty new file", "", base, {}},
+      {"unrelated", "", RandomBytes(70000, 24), RandomBytes(90000, 25)},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Write("old", c.source);
+    Write("new", c.target);
+    std::string message;
+    ASSERT_EQ(Zucchini({"-gen", Path("old"), Path("new"), Path("patch")}, &message), 0) << message;
+    ASSERT_EQ(Xdelta("-d -f -s " + Path("old") + " " + Path("patch") + " " + Path("out")), 0);
+    EXPECT_TRUE(Read("out") == c.target);
+    ASSERT_EQ(Zucchini({"-apply", Path("old"), Path("patch"), Path("out2")}, &message), 0) << message;
+    EXPECT_TRUE(Read("out2") == c.target);
+  }
+}
+
+TEST_F(ZucchiniFiles, NativeProgramRoundTrip) {
+  const Bytes base = ArchiveLike(1 << 20, 31);
+  Write("old", base);
+  Write("new", Edited(base, 32, 10));
+  const std::string exe = ZUCCHINI_NATIVE_EXE;
+  EXPECT_EQ(std::system(("timeout 60 " + exe + " -gen " + Path("old") + " " + Path("new") + " " + Path("patch")).c_str()), 0);
+  EXPECT_EQ(std::system(("timeout 60 " + exe + " -apply " + Path("old") + " " + Path("patch") + " " + Path("out")).c_str()), 0);
+  EXPECT_TRUE(Read("out") == Read("new"));
+  EXPECT_NE(std::system(("timeout 60 " + exe + " -apply " + Path("old") + " 2>/dev/null").c_str()), 0);
+}
+
+TEST_F(ZucchiniFiles, CommandLineFailures) {
+  const Bytes base = ArchiveLike(200000, 41);
+  Write("old", base);
+  Write("new", Edited(base, 42, 5));
+  ASSERT_EQ(Zucchini({"-gen", Path("old"), Path("new"), Path("patch")}), 0);
+  Bytes corrupt = Read("patch");
+  corrupt[corrupt.size() - 10] ^= 0x5A;
+  Write("corrupt", corrupt);
+  Write("existing", Bytes{'k', 'e', 'e', 'p'});
+
+  struct Case {
+    const char* name;
+    std::vector<std::string> args;
+    int exit;
+  };
+  const std::vector<Case> cases = {
+      {"no arguments", {}, oku::zucchini::kExitUsage},
+      {"unknown command", {"-merge", Path("old"), Path("patch"), Path("out")}, oku::zucchini::kExitUsage},
+      {"missing argument", {"-apply", Path("old"), Path("patch")}, oku::zucchini::kExitUsage},
+      {"missing old file", {"-apply", Path("nothing"), Path("patch"), Path("out")}, oku::zucchini::kExitInput},
+      {"missing patch", {"-apply", Path("old"), Path("nothing"), Path("out")}, oku::zucchini::kExitInput},
+      {"unwritable output", {"-apply", Path("old"), Path("patch"), Path("no/such/dir/out")}, oku::zucchini::kExitWrite},
+      {"corrupt patch over an existing file", {"-apply", Path("old"), Path("corrupt"), Path("existing")}, -1},
+      {"patch is not VCDIFF", {"-apply", Path("old"), Path("old"), Path("out")}, oku::zucchini::kExitCorrupt},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string message;
+    const int code = Zucchini(c.args, &message);
+    if (c.exit >= 0) {
+      EXPECT_EQ(code, c.exit);
+    } else {
+      EXPECT_NE(code, 0);
+    }
+    EXPECT_FALSE(message.empty());
+    EXPECT_EQ(message.find('\n'), std::string::npos);
+    EXPECT_FALSE(Exists("out"));
+    EXPECT_FALSE(Exists("out.zucchini-partial"));
+    EXPECT_FALSE(Exists("existing.zucchini-partial"));
+  }
+  EXPECT_TRUE(Read("existing") == (Bytes{'k', 'e', 'e', 'p'}));
+  // Success replaces an existing output.
+  ASSERT_EQ(Zucchini({"-apply", Path("old"), Path("patch"), Path("existing")}), 0);
+  EXPECT_TRUE(Read("existing") == Read("new"));
+}
+
+// ---- Corrupt and unsupported patches ----
+
+Bytes Patch(const Bytes& source, const Bytes& target) { return Encode(source, target); }
+
+TEST(ZucchiniCorrupt, RejectsMalformedAndUnsupportedPatches) {
+  const Bytes source = ArchiveLike(100000, 51);
+  const Bytes target = Edited(source, 52, 8);
+  const Bytes good = Patch(source, target);
+  // Layout of our patches: 5 header bytes, then Win_Indicator (VCD_SOURCE | VCD_ADLER32).
+  ASSERT_EQ(good[5], 0x05);
+
+  struct Case {
+    const char* name;
+    Bytes patch;
+    Bytes source;
+    ResultCode expected;
+  };
+  auto with = [&](size_t at, uint8_t value) {
+    Bytes p = good;
+    p[at] = value;
+    return p;
+  };
+  Bytes trailing = good;
+  trailing.push_back(0x00);
+  Bytes header = Bytes(good.begin(), good.begin() + 5);
+  // One ADD of 1000 bytes: header 5, window header 14, then the data section.
+  Bytes literal = Patch({}, RandomBytes(1000, 53));
+  literal[40] ^= 0xFF;
+  const std::vector<Case> cases = {
+      {"empty file", {}, source, ResultCode::kCorruptPatch},
+      {"bad magic", with(0, 0xD7), source, ResultCode::kCorruptPatch},
+      {"unknown version", with(3, 0x01), source, ResultCode::kUnsupported},
+      {"secondary compressor", with(4, 0x01), source, ResultCode::kUnsupported},
+      {"custom code table", with(4, 0x02), source, ResultCode::kUnsupported},
+      {"unknown header bits", with(4, 0x10), source, ResultCode::kCorruptPatch},
+      {"unknown window bits", with(5, 0x0D), source, ResultCode::kCorruptPatch},
+      {"source and target segment", with(5, 0x07), source, ResultCode::kCorruptPatch},
+      {"header only", header, source, ResultCode::kCorruptPatch},
+      {"old file too short", good, Bytes(source.begin(), source.begin() + 1000), ResultCode::kCorruptPatch},
+      {"trailing garbage", trailing, source, ResultCode::kCorruptPatch},
+      {"changed literal byte", literal, {}, ResultCode::kChecksumMismatch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes out;
+    const auto r = Decode(c.source, c.patch, &out);
+    EXPECT_EQ(r.code, c.expected) << r.message;
+    EXPECT_FALSE(r.message.empty());
+  }
+}
+
+TEST(ZucchiniCorrupt, HandWrittenWindows) {
+  // header, then one window without a source segment, sections spelled out.
+  auto window = [](std::vector<uint8_t> body, uint8_t deltaIndicator = 0) {
+    Bytes p = {0xD6, 0xC3, 0xC4, 0x00, 0x00, 0x00};
+    Bytes delta = {static_cast<uint8_t>(body[0]), deltaIndicator};
+    delta.insert(delta.end(), body.begin() + 1, body.end());
+    p.push_back(static_cast<uint8_t>(delta.size()));
+    p.insert(p.end(), delta.begin(), delta.end());
+    return p;
+  };
+  struct Case {
+    const char* name;
+    Bytes patch;
+    ResultCode expected;
+    Bytes output;
+  };
+  // body: target length, data/inst/addr lengths, sections.
+  const std::vector<Case> cases = {
+      {"ADD 3", window({3, 3, 1, 0, 'a', 'b', 'c', 4}), ResultCode::kOk, Bytes{'a', 'b', 'c'}},
+      {"RUN 5", window({5, 1, 2, 0, 'z', 0, 5}), ResultCode::kOk, Bytes(5, 'z')},
+      {"ADD 1 + overlapping COPY 4 (HERE)", window({5, 1, 1, 1, 'q', 175, 1}), ResultCode::kOk, Bytes(5, 'q')},
+      {"compressed sections", window({3, 3, 1, 0, 'a', 'b', 'c', 4}, 0x01), ResultCode::kUnsupported, {}},
+      {"ADD 1 + overlapping COPY 4 (SELF)", window({5, 1, 1, 1, 'q', 163, 0}), ResultCode::kOk, Bytes(5, 'q')},
+      {"copy address not yet decoded", window({5, 1, 1, 1, 'q', 163, 0x7F}), ResultCode::kCorruptPatch, {}},
+      {"ADD past the window", window({2, 3, 1, 0, 'a', 'b', 'c', 4}), ResultCode::kCorruptPatch, {}},
+      {"window longer than its instructions", window({4, 3, 1, 0, 'a', 'b', 'c', 4}), ResultCode::kCorruptPatch, {}},
+      {"data section too short", window({3, 2, 1, 0, 'a', 'b', 4}), ResultCode::kCorruptPatch, {}},
+      {"unused data", window({3, 4, 1, 0, 'a', 'b', 'c', 'd', 4}), ResultCode::kCorruptPatch, {}},
+      {"lengths disagree", [&] { Bytes p = window({3, 3, 1, 0, 'a', 'b', 'c', 4}); p[6] += 1; return p; }(),
+       ResultCode::kCorruptPatch, {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Bytes out;
+    const auto r = Decode({}, c.patch, &out);
+    EXPECT_EQ(r.code, c.expected) << r.message;
+    if (c.expected == ResultCode::kOk) {
+      EXPECT_TRUE(out == c.output);
+    }
+  }
+}
+
+TEST(ZucchiniCorrupt, TruncationsAndBitFlipsNeverPass) {
+  const Bytes source = ArchiveLike(50000, 61);
+  const Bytes target = Edited(source, 62, 5);
+  const Bytes good = Patch(source, target);
+  for (size_t cut = 0; cut < good.size(); ++cut) {
+    Bytes out;
+    const auto r = Decode(source, Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)), &out);
+    EXPECT_FALSE(r.ok()) << "cut at " << cut;
+  }
+  std::mt19937_64 rng(63);
+  for (int i = 0; i < 300; ++i) {
+    Bytes p = good;
+    p[5 + rng() % (p.size() - 5)] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    Bytes out;
+    const auto r = Decode(source, p, &out);
+    if (r.ok()) {
+      EXPECT_TRUE(out == target) << "flip " << i << " decoded to a different file";
+    }
+  }
+}
+
+}  // namespace
