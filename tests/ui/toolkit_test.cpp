@@ -389,6 +389,42 @@ TEST_F(InstallerLayout, ScaledFor120DpiWithTheOptionsView) {
   EXPECT_TRUE(RectIs(Pos(L"fileselectbtn"), 560, column.top + 5, 590, column.top + 35));
 }
 
+TEST(ShippedLayout, BuildsLikeTheFixtureAndItsImagesDecode) {
+  std::wstring resources = FixtureDirectory();
+  resources.resize(resources.size() - std::wstring(L"tests\\ui\\").size());
+  resources += L"resources\\";
+  CPaintManagerUI::SetResourcePath(resources);
+  CPaintManagerUI shipped, fixture;
+  CDialogBuilder builder;
+  CControlUI* root = builder.Create(L"main.xml", L"", nullptr, &shipped);
+  ASSERT_NE(root, nullptr) << oku::Utf8FromWide(builder.GetLastErrorMessage());
+  shipped.AttachDialog(root);
+  CPaintManagerUI::SetResourcePath(FixtureDirectory());
+  CDialogBuilder fixtureBuilder;
+  fixture.AttachDialog(fixtureBuilder.Create(L"main.xml", L"", nullptr, &fixture));
+  CPaintManagerUI::SetResourcePath(resources);
+  Canvas a(640, 460), b(640, 460);
+  a.Render(shipped);
+  b.Render(fixture);
+  int compared = 0;
+  fixture.GetRoot()->ForEach([&](CControlUI* c) {
+    if (c->GetName().empty()) return;
+    CControlUI* other = shipped.FindControl(c->GetName());
+    ASSERT_NE(other, nullptr) << oku::Utf8FromWide(c->GetName());
+    EXPECT_TRUE(::EqualRect(&c->GetPos(), &other->GetPos())) << oku::Utf8FromWide(c->GetName());
+    EXPECT_EQ(c->IsVisible(), other->IsVisible()) << oku::Utf8FromWide(c->GetName());
+    ++compared;
+  });
+  EXPECT_GE(compared, 27);
+  for (const wchar_t* image : {L"background.png", L"min_icon.png", L"close_icon.png", L"app_icon.png", L"install.png",
+                               L"file_icon.png", L"autostart_check_box.png", L"autostart_check_box_selected.png",
+                               L"custom_option.png"}) {
+    const TImageInfo* info = shipped.GetImageEx(image);
+    ASSERT_NE(info, nullptr) << oku::Utf8FromWide(image);
+    EXPECT_GT(info->nX, 0);
+  }
+}
+
 // --- painting ---
 
 TEST(Painting, FillsBlendsClipsAndStretches) {
