@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/process.h"
 #include "tests/common/platform_support.h"
 #include "tests/support/test_support.h"
@@ -32,13 +33,22 @@ class SleeperTest : public ::testing::Test {
     EXPECT_TRUE(::CopyFileW(TestHelper(L"th_sleep.exe").c_str(), path.c_str(), FALSE)) << ::GetLastError();
     return name;
   }
+  // Starts a copy and waits until it runs its own code (the helper sets the named event).
   std::unique_ptr<Child> Start(const std::wstring& name) {
-    auto child = std::make_unique<Child>(dir_.Child(name), L"60");
+    const std::wstring eventName =
+        L"platform_sleeper_ready_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(++started_);
+    oku::KernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
+    EXPECT_TRUE(ready.valid());
+    auto child = std::make_unique<Child>(dir_.Child(name), L"60 " + eventName);
     EXPECT_TRUE(child->started()) << "could not start " << ::testing::PrintToString(name);
+    if (child->started() && ready) {
+      EXPECT_EQ(::WaitForSingleObject(ready.get(), 30000), WAIT_OBJECT_0) << "sleeper never became ready";
+    }
     return child;
   }
 
   oku::test::ScratchDirectory dir_{L"platform_proc"};
+  int started_ = 0;
 };
 
 TEST_F(SleeperTest, IsProcessRunningMatchesTheExactNameOnly) {
