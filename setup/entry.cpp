@@ -11,6 +11,7 @@
 #include "common/session_log.h"
 #include "setup/portable/install_options.h"
 #include "setup/startup.h"
+#include "telemetry/event_reporter.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ bool CheckSingleInstance() {
   }
   if (error == ERROR_ALREADY_EXISTS) {
     LogInfo(L"检测到已有安装器进程（互斥体已存在），尝试置顶已有窗口");
+    ReportInstallerBlocked("already_running");  // queued; the reporter is not initialised yet
     if (HWND existing = ::FindWindowW(kWindowClass, nullptr)) {
       LogInfo(L"找到已有安装器窗口，移动到活跃窗口并置顶显示");
       MoveWindowToActiveMonitor(existing);
@@ -85,6 +87,7 @@ int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
   LogInfo(L"🔑 Session ID: " + sessionId);
   LogInfo(L"⏱️ 启动时间: " + oku::ToWide(startTick) + L"ms");
   LogInfo(bar);
+  EventReporter::Instance().SetStartTime(startTick);
 
   int exitCode = 0;
   if (CheckSingleInstance()) {

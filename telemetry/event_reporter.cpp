@@ -346,6 +346,8 @@ void EventReporter::State::UninitLocked() {
   if (const LnUninitFn uninit = g_lnUninitSdk.load()) uninit();
   sdk.reset();
   ClearEntryPoints();
+  // The device-identifier library lives in the same directory, which is deleted after this.
+  TesselManager::Instance().Release();
   initialized = false;
 }
 

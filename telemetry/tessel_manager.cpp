@@ -225,3 +225,15 @@ void __cdecl TesselManager::OnTesselRecv(const char* identifier) {
     pending(text);
   }
 }
+
+void TesselBinding::Release() {
+  std::lock_guard<std::mutex> init(initLock_);
+  std::lock_guard<std::mutex> query(queryLock_);
+  initialized_ = false;
+  if (HMODULE module = module_.exchange(nullptr)) ::FreeLibrary(module);
+}
+
+void TesselManager::Release() {
+  initialized_ = false;
+  TesselBinding::Instance().Release();
+}

@@ -32,7 +32,8 @@ class TesselBinding {
   static TesselBinding& Instance();
 
   // Loads directory\tessel.dll (a null directory gives 7; an empty one means the program's own
-  // directory) and calls its init export once; a load status code. The library is never unloaded.
+  // directory) and calls its init export once; a load status code. The library stays loaded
+  // until Release.
   int Init(const std::string& appKey, TesselLogCallback log, const std::string& channel,
            std::map<std::string, std::string> parameters, const std::string& version, bool flag,
            const wchar_t* directory);
@@ -44,6 +45,8 @@ class TesselBinding {
   void GetT36Async(TesselIdCallback receive);
 
   bool IsInitialized() const { return initialized_.load(); }
+  // Unloads the library (so the directory holding it can be deleted); the cached identifier stays.
+  void Release();
 
  private:
   TesselBinding() = default;
@@ -67,6 +70,8 @@ class TesselManager {
   void Init(const std::wstring& directory);
   std::string GetT36();
   void GetT36Async(Callback callback);
+  // Unloads the SDK; a later Init loads it again.
+  void Release();
 
  private:
   TesselManager();

@@ -446,4 +446,17 @@ void WriteInstallerResult(DWORD exitCode, const std::wstring& message) {
   WriteString(kProductKey, L"InstallerResultUIString", message);
 }
 
+std::vector<std::wstring> ListNames(const std::wstring& directory) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW(Join(directory, L"*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return names;
+}
+
 }  // namespace oku::product

@@ -79,6 +79,8 @@ bool CopyTree(const std::wstring& source, const std::wstring& target);
 // Whatever cannot be deleted now is registered for deletion at restart. True when all is gone.
 bool DeleteTree(const std::wstring& path, const std::wstring& keep = std::wstring());
 std::vector<std::wstring> VersionFolders(const std::wstring& installDir);
+// Names in a directory (without "." and ".."), in listing order; empty when it cannot be listed.
+std::vector<std::wstring> ListNames(const std::wstring& directory);
 
 // Shell folders and shortcuts.
 std::wstring ShellFolder(int csidl);

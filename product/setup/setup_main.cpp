@@ -120,8 +120,15 @@ DWORD RemoveAfterExit(const p::Switches& switches) {
     ::WaitForSingleObject(parent, 60000);
     ::CloseHandle(parent);
   }
+  // Only the uninstalled remains are removed: the folder holding nothing but Installer\setup.exe.
+  // A folder that has meanwhile been filled again (a reinstallation at the same path) is left alone.
+  const auto onlySetupLeft = [&folder] {
+    const auto top = p::ListNames(folder);
+    const auto installer = p::ListNames(p::Join(folder, L"Installer"));
+    return top == std::vector<std::wstring>{L"Installer"} && installer == std::vector<std::wstring>{L"setup.exe"};
+  };
   bool removed = false;
-  for (int attempt = 0; attempt < 25 && !removed; ++attempt) {
+  for (int attempt = 0; attempt < 25 && !removed && onlySetupLeft(); ++attempt) {
     removed = p::DeleteTree(folder) && !p::DirectoryExists(folder);
     if (!removed) ::Sleep(200);
   }

@@ -1,0 +1,32 @@
+// The incremental installation: an update package patches the installed browser archive,
+// verified by SHA-256 before and after, and hands the result to the product's setup program.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "setup/portable/delta_manifest.h"
+
+// Result codes of the incremental branch.
+constexpr int kDeltaOk = 0;
+constexpr int kDeltaNoInstallOrRepack = 200;
+constexpr int kDeltaBaseHashMismatch = 201;
+constexpr int kDeltaPatchFailed = 202;
+constexpr int kDeltaNewHashMismatch = 203;
+constexpr int kDeltaSetupFailed = 204;
+constexpr int kDeltaExtractFailed = 205;
+constexpr int kDeltaManifestFailed = 206;
+
+
+// True when the module carries the update-package marker (data resource 130).
+bool HasDeltaPayload(HMODULE module);
+// The incremental branch of the silent installation; returns its result code.
+int QuietInstallIncremental(HMODULE module, const std::wstring& workingDir, bool isKill);
+int ApplyDeltaPackage(HMODULE module, const std::wstring& workingDir, const std::wstring& installDir);
+bool ReadDeltaManifest(const std::wstring& workingDir, DeltaManifest& manifest);
+bool RepackBaseArchive(const std::wstring& installDir, const std::wstring& workingDir, std::wstring& archivePath);
+std::wstring ComputeFileSha256(const std::wstring& path);
+bool ApplyZucchiniPatch(const std::wstring& workingDir, const std::wstring& oldArchive, std::wstring& newArchivePath);
+int RunSetupWithArchive(const std::wstring& workingDir, const std::wstring& archive);

@@ -1,0 +1,152 @@
+#include "setup/pipeline.h"
+
+#include <shlobj.h>
+
+#include <string>
+
+#include "common/message_box.h"
+#include "common/paths.h"
+#include "common/portable/text.h"
+#include "common/session_log.h"
+#include "common/version_info.h"
+#include "setup/install_context.h"
+#include "setup/install_records.h"
+#include "setup/product_installer.h"
+#include "setup/progress_simulator.h"
+#include "telemetry/event_reporter.h"
+#include "workspace/payload.h"
+
+using oku::ToNarrow;
+using oku::Utf8FromWide;
+
+namespace {
+
+const ResourceEntry kWindowInstallFiles[] = {
+    {111, L"mini_installer.exe"}, {127, L"OkuUninstall.exe"},
+    {112, L"lantern_sdk.dll"},    {117, L"tessel.dll"},
+    {118, L"dockit.dll"},         {116, L"crashpad_handler_extension.exe"},
+    {115, L"crashpad_handler_tracer.exe"}, {114, L"client_extension.dll"},
+    {113, L"tracer_logger.dll"},
+};
+constexpr int kWindowInstallFileCount = 9;
+
+DWORD WINAPI InstallThreadEntry(LPVOID parameter) {
+  return InstallThreadProc(*static_cast<InstallContext*>(parameter));
+}
+
+void ShowError(const wchar_t* text) { ShowMessageBox(nullptr, text, L"Error", MB_OK); }
+
+}  // namespace
+
+bool UseAdministratorMode(InstallContext& context) {
+  const bool admin = context.IsPathFromRegistry() && !HasInstallPermission(context.GetCustomInstallPath());
+  LogInfo(admin ? L"useAdministratorMode true" : L"useAdministratorMode false");
+  return admin;
+}
+
+void StartInstallation(InstallContext& context) {
+  if (!context.HasInstallControls()) return;
+  LogInfo(L"[UI-StartInstallation] 开始安装流程");
+  const std::wstring workingDir = context.GetWorkingDirectory();
+  if (workingDir.empty() || !oku::DirectoryExists(workingDir)) {
+    LogInfo(L"❌ 临时目录无效或不存在: " + (workingDir.empty() ? std::wstring(L"(未设置)") : workingDir));
+    ShowError(L"临时目录不存在，安装无法继续");
+    return;
+  }
+  LogInfo(L"  使用临时目录: " + workingDir);
+
+  const std::wstring installDir = context.GetCustomInstallPath();
+  const int created = ::SHCreateDirectoryExW(nullptr, installDir.c_str(), nullptr);
+  if (created == ERROR_SUCCESS) {
+    LogInfo(L"Successfully created install directory " + installDir);
+  } else if (created == ERROR_ALREADY_EXISTS || created == ERROR_FILE_EXISTS) {
+    LogInfo(L"Install directory already exists");
+  } else {
+    LogInfo(L"Failed to create install directory");
+    ShowError(L"创建安装目录失败");
+    return;
+  }
+  SetFinalLogPath(installDir);
+
+  HMODULE self = ::GetModuleHandleW(nullptr);
+  if (!UseAdministratorMode(context)) {
+    LogInfo(L"[UI-StartInstallation] 非管理员模式，开始准备安装文件");
+    LogInfo(L"[UI-Extract] 开始解压所有安装文件到安装目录");
+    const EventParams params{{"file_count", "9"}, {"target_dir", Utf8FromWide(installDir)}, {"mode", "ui"}};
+    EventReporter::Instance().Report("setup_extract_install_files_start", params);
+    const BatchExtractResult result = ExtractResources(self, kWindowInstallFiles, kWindowInstallFileCount, installDir);
+    if (!result.allSucceeded) {
+      LogError(L"安装文件解压失败，停止安装");
+      EventParams failure{{"error", "extract_failed"},
+                          {"error_code", ToNarrow(result.lastError)},
+                          {"mode", "ui"},
+                          {"failed_count", ToNarrow(result.failed)}};
+      if (!result.failedFiles.empty()) failure["failed_file"] = Utf8FromWide(result.failedFiles[0]);
+      EventReporter::Instance().Report("setup_extract_install_files_failed", failure);
+      return;
+    }
+    LogInfo(L"[UI-StartInstallation] 所有文件解压完成");
+    EventReporter::Instance().Report("setup_extract_install_files_completed", params);
+  } else {
+    LogInfo(L"[UI-StartInstallation] 管理员模式，跳过文件复制");
+    // The elevated copy script copies the install files from the working directory: put them there.
+    ExtractResources(self, kWindowInstallFiles, kWindowInstallFileCount, workingDir);
+    EventReporter::Instance().Report("setup_extract_install_files_start",
+                                     {{"skip_reason", "admin_mode"}, {"install_path", Utf8FromWide(installDir)}});
+  }
+
+  if (!context.IsUpdateMode()) SetAutoStart(context, context.IsAutoStart());
+
+  HANDLE thread = ::CreateThread(nullptr, 0, InstallThreadEntry, &context, 0, nullptr);
+  if (thread) {
+    ::CloseHandle(thread);
+  } else {
+    LogError(L"创建安装线程失败，错误码: " + oku::ToWide(::GetLastError()));
+  }
+}
+
+DWORD InstallThreadProc(InstallContext& context) {
+  const std::wstring installDir = context.GetCustomInstallPath();
+  const bool admin = UseAdministratorMode(context);
+  const InstallerLauncher launcher{context.GetWindowHandle(), admin};
+  ReportInstallationStarted(installDir, context.IsAutoStart(), context.IsPathFromRegistry(), admin);
+  WriteInstallPathRecords(installDir);
+  // In administrator mode the copy script places the uninstaller; it is moved afterwards.
+  if (!admin && !MoveUninstaller(installDir)) {
+    LogInfo(L"移动卸载器失败，停止安装！");
+    ReportInstallerFailed("move_uninstaller_failed", {{"error_code", "1004"}});
+    return 0;
+  }
+  WriteInstallerName();
+
+  const int result = LaunchMiniInstaller(launcher, installDir, context.GetWorkingDirectory());
+  LogInfo(L"StartInstallation result: " + oku::ToWide(result));
+  const std::string elapsed = ToNarrow(::GetTickCount64() - context.GetInstallStartTick());
+  if (result != 0) {
+    LogInfo(L"Install failed with result: " + oku::ToWide(result));
+    ReportInstallerFailed("installation_failed", {{"error_code", std::to_string(result)}, {"installation_time", elapsed}});
+  } else {
+    LogInfo(L"InstallThreadProc Install success");
+    if (admin) MoveUninstaller(installDir);
+    UpdateAutoLaunchRegistry(installDir);
+    RegisterUrlProtocol(installDir);
+    const std::wstring version = ReadVersionTextForRecord(context.GetWorkingDirectory());
+    if (!version.empty()) {
+      WriteVersionRecord(version);
+      LogInfo(L"Version registry update completed");
+    }
+    EventReporter::Instance().Report("setup_complete_installation",
+                                     {{"installation_time", elapsed},
+                                      {"install_mode", "ui"},
+                                      {"is_new_install", BoolText(!context.IsPathFromRegistry())},
+                                      {"auto_launch", BoolText(context.IsAutoStart())}});
+    LogInfo(L"等待上报完成...");
+    ::Sleep(500);
+    LogInfo(L"上报等待完成");
+  }
+  // Last: the window closes on the end message, and nothing above must be cut short.
+  if (ProgressSimulator* progress = context.GetProgressSimulator()) progress->FinishAccelerated();
+  return 0;
+}
+
+void OnLaunchBtnClick(InstallContext& context) { LaunchInstalledProduct(context.GetCustomInstallPath()); }
