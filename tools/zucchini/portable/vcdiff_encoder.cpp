@@ -40,8 +40,7 @@ class RollingHash {
   uint64_t power_;
 };
 
-// Aligned source block fingerprints: bucket -> block number + 1 (0 = empty). The first block
-// with a given bucket is kept.
+// Aligned source block fingerprints, one entry per bucket; the first block of a bucket is kept.
 class SourceIndex {
  public:
   SourceIndex(size_t blockSize, uint64_t sourceSize) : blockSize_(blockSize), hash_(blockSize) {
@@ -59,8 +58,9 @@ class SourceIndex {
       const uint64_t count = std::min<uint64_t>(blocks - block, chunk.size() / blockSize_);
       if (!source.ReadAt(block * blockSize_, chunk.data(), static_cast<size_t>(count * blockSize_))) return false;
       for (uint64_t i = 0; i < count; ++i) {
-        uint32_t& slot = table_[Bucket(hash_.Of(chunk.data() + i * blockSize_))];
-        if (slot == 0 && block + i < UINT32_MAX) slot = static_cast<uint32_t>(block + i + 1);
+        const uint64_t h = hash_.Of(chunk.data() + i * blockSize_);
+        uint64_t& slot = table_[Bucket(h)];
+        if (slot == 0 && block + i < UINT32_MAX) slot = (uint64_t{Check(h)} << 32) | (block + i + 1);
       }
       block += count;
     }
@@ -70,17 +70,21 @@ class SourceIndex {
   const RollingHash& hash() const { return hash_; }
   // The source offset of the candidate block for fingerprint h, or UINT64_MAX.
   uint64_t Lookup(uint64_t h) const {
-    const uint32_t slot = table_[Bucket(h)];
-    return slot == 0 ? UINT64_MAX : uint64_t{slot - 1} * blockSize_;
+    const uint64_t slot = table_[Bucket(h)];
+    if (slot == 0 || (slot >> 32) != Check(h)) return UINT64_MAX;
+    return ((slot & 0xFFFFFFFFu) - 1) * blockSize_;
   }
 
  private:
   size_t Bucket(uint64_t h) const { return static_cast<size_t>((h * kMix) >> (64 - bits_)); }
+  // A second 32-bit fingerprint kept with each entry, so candidates whose block differs are
+  // discarded without reading the source.
+  static uint32_t Check(uint64_t h) { return static_cast<uint32_t>(h ^ (h >> 32)); }
 
   size_t blockSize_;
   RollingHash hash_;
   int bits_;
-  std::vector<uint32_t> table_;
+  std::vector<uint64_t> table_;  // check << 32 | block number + 1; 0 = empty
 };
 
 struct Op {
