@@ -3,6 +3,7 @@
 #include <optional>
 #include <string>
 
+#include "common/dpi_awareness.h"
 #include "common/message_box.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
@@ -36,17 +37,6 @@ void MarkExtractionFailed(EventScope& scope, const BatchExtractResult& result) {
   scope.SetFailure(result.lastError, "extract_failed");
 }
 
-// Per-monitor DPI awareness through shcore.dll from the system directory (Windows 8.1 and later).
-void EnablePerMonitorDpiAwareness() {
-  HMODULE shcore = ::LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!shcore) return;
-  using SetAwarenessFn = HRESULT(WINAPI*)(int);
-  if (auto set = reinterpret_cast<SetAwarenessFn>(
-          reinterpret_cast<void*>(::GetProcAddress(shcore, "SetProcessDpiAwareness")))) {
-    set(2);  // PROCESS_PER_MONITOR_DPI_AWARE
-  }
-  ::FreeLibrary(shcore);
-}
 
 }  // namespace
 

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/dpi_awareness.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -25,16 +26,6 @@ namespace {
 
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 
-void EnablePerMonitorDpiAwareness() {
-  HMODULE shcore = ::LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (!shcore) return;
-  using SetAwarenessFn = HRESULT(WINAPI*)(int);
-  if (auto set = reinterpret_cast<SetAwarenessFn>(
-          reinterpret_cast<void*>(::GetProcAddress(shcore, "SetProcessDpiAwareness")))) {
-    set(2);
-  }
-  ::FreeLibrary(shcore);
-}
 
 UninstallOptions ReadOptions() {
   int count = 0;

@@ -1,0 +1,14 @@
+#include "common/dpi_awareness.h"
+
+#include <windows.h>
+
+void EnablePerMonitorDpiAwareness() {
+  HMODULE shcore = ::LoadLibraryExW(L"shcore.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  if (!shcore) return;
+  using SetAwarenessFn = HRESULT(WINAPI*)(int);
+  if (auto set = reinterpret_cast<SetAwarenessFn>(
+          reinterpret_cast<void*>(::GetProcAddress(shcore, "SetProcessDpiAwareness")))) {
+    set(2);  // PROCESS_PER_MONITOR_DPI_AWARE
+  }
+  ::FreeLibrary(shcore);
+}
