@@ -11,7 +11,6 @@ packages=(
   imagemagick                                        # draws the window's images and icons
   googletest libgtest-dev                            # GoogleTest: sources (cross) and native library
   xdelta3                                            # reference VCDIFF coder for the patcher
-  nodejs npm                                         # 7zip-bin from the npm registry
   clang libclang-rt-14-dev                           # libFuzzer harnesses of the pure modules
 )
 
@@ -19,6 +18,8 @@ missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
 done
+# Node.js may come from elsewhere (its own npm bundled); Debian's npm package would conflict then.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "bootstrap: installing ${missing[*]}"
   if [ "$(id -u)" -ne 0 ]; then SUDO=sudo; else SUDO=; fi
