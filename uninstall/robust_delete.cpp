@@ -72,6 +72,8 @@ void SetRebootDeleteHookForTesting(RebootDeleteHook hook) { g_rebootDeleteHook.s
 bool DeleteRegistryEntries() {
   LogInfo(L"Deleting Oku registry entries...");
   if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\okucompass")) return false;
+  // The product is gone: its auto-start entry would start a missing program at every logon.
+  DeleteRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"oku.compass");
   return DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\oku.compass");
 }
 

@@ -31,13 +31,21 @@ void CreateAndRunSelfDeleteDirScript(const std::wstring& directory) {
   if (length == 0 || length >= MAX_PATH) return;
   const std::wstring scriptPath = std::wstring(temp) + L"_deldir.bat";
   // Plain ASCII with CRLF and no byte order mark (cmd.exe would read a BOM as part of "@echo off").
-  // Where timeout.exe is missing, ping gives the same two seconds; a directory still busy after
-  // the first attempt gets a second one.
+  // Where timeout.exe is missing, ping gives the same two seconds; a directory still busy gets up
+  // to five attempts. Only labels and gotos: Wine's cmd.exe misreads redirections inside "( )".
   static const char kScript[] =
       "@echo off\r\n"
       "timeout /t 2 /nobreak >nul 2>nul || ping -n 3 127.0.0.1 >nul 2>nul\r\n"
       "cd /d %TEMP%\r\n"
-      "for /l %%i in (1,1,5) do if exist \"%~1\" (rd /s /q \"%~1\" >nul 2>nul & if exist \"%~1\" ping -n 2 127.0.0.1 >nul 2>nul)\r\n"
+      "set /a oku_try=0\r\n"
+      ":oku_retry\r\n"
+      "rd /s /q \"%~1\" >nul 2>nul\r\n"
+      "if not exist \"%~1\" goto oku_done\r\n"
+      "set /a oku_try+=1\r\n"
+      "if %oku_try% geq 5 goto oku_done\r\n"
+      "ping -n 2 127.0.0.1 >nul 2>nul\r\n"
+      "goto oku_retry\r\n"
+      ":oku_done\r\n"
       "del \"%~f0\" >nul 2>nul\r\n";
   {
     oku::FileHandle file(::CreateFileW(scriptPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

@@ -1,0 +1,47 @@
+# End-to-end scenarios: the built OkuSetup.exe and OkuUninstall.exe driven as a release engineer
+# would, each scenario in a fresh copy of the Wine prefix (a clean machine).
+oku_installer_variant(OkuSetup_old OUTPUT_NAME OkuSetup_old.exe MINI_INSTALLER mini_installer_old)
+oku_installer_variant(OkuSetup_no_analytics OUTPUT_NAME OkuSetup_no_analytics.exe OMIT 112)
+
+add_executable(e2e_scenarios
+  ${OKU_TEST_GROUP_DIR}/e2e_support.cpp
+  ${OKU_TEST_GROUP_DIR}/silent_test.cpp
+  ${OKU_TEST_GROUP_DIR}/uninstall_test.cpp)
+target_link_libraries(e2e_scenarios PRIVATE gtest_main oku_warnings oku_test_support shell32 advapi32)
+target_link_options(e2e_scenarios PRIVATE -mconsole)
+target_compile_definitions(e2e_scenarios PRIVATE
+  OKU_PRODUCT_VERSION_OLD=L"${OKU_PRODUCT_VERSION_OLD}"
+  OKU_PRODUCT_VERSION_NEW=L"${OKU_PRODUCT_VERSION_NEW}"
+  OKU_SETUP_VERSION=L"${OKU_SETUP_VERSION}")
+add_dependencies(e2e_scenarios OkuSetup OkuUninstall OkuSetup_old OkuSetup_no_analytics oku_compass_new)
+
+set(OKU_E2E_DIR ${OKU_TEST_GROUP_DIR})
+# oku_e2e_scenario(<gtest filter> [DRIVES] [TIMEOUT s]): one scenario, one fresh prefix.
+function(oku_e2e_scenario filter)
+  cmake_parse_arguments(S "DRIVES" "TIMEOUT" "" ${ARGN})
+  if(NOT S_TIMEOUT)
+    set(S_TIMEOUT 300)
+  endif()
+  string(REPLACE "." "_" name "${filter}")
+  set(command ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh e2e_${name})
+  if(S_DRIVES)
+    list(APPEND command ${OKU_E2E_DIR}/e2e-drives.sh ${CMAKE_BINARY_DIR}/bin/OkuSetup.exe)
+  endif()
+  list(APPEND command ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:e2e_scenarios> --gtest_color=no
+    --gtest_filter=${filter})
+  oku_add_script_test(e2e_${name} COMMAND ${command} TIMEOUT ${S_TIMEOUT} ENV OKU_WINE_TIMEOUT=${S_TIMEOUT})
+endfunction()
+
+oku_e2e_scenario(Silent.FreshInstallToTheDefaultDirectory)
+oku_e2e_scenario(Silent.TargetPathForms TIMEOUT 600)
+oku_e2e_scenario(Silent.ReinstallKeepsTheRecordedDirectory)
+oku_e2e_scenario(Silent.UpgradeFromTheOlderVersion)
+oku_e2e_scenario(Silent.KillEndsARunningProduct)
+oku_e2e_scenario(Silent.FailingProductInstallerRollsBackInstallerName TIMEOUT 420)
+oku_e2e_scenario(Silent.DamagedPayloadEndsWith1392)
+oku_e2e_scenario(SilentDrives.* DRIVES TIMEOUT 420)
+oku_e2e_scenario(Uninstall.NoArgumentsRemovesEverything)
+oku_e2e_scenario(Uninstall.OptionsReachTheEngine)
+oku_e2e_scenario(Uninstall.ForceEndsTheRunningProduct)
+oku_e2e_scenario(Uninstall.LockedFileKeepsTheDirectoryAndIsListed)
+oku_e2e_scenario(Uninstall.WithoutRecordedVersionLeavesTheProduct)

@@ -1,0 +1,321 @@
+// Silent installations of the built OkuSetup.exe, each scenario on a clean machine (its own
+// Wine prefix): exit code, files, registry records, session log and analytics outbox.
+#include <windows.h>
+#include <shlobj.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/e2e/e2e_support.h"
+#include "tests/support/test_support.h"
+
+namespace {
+
+using namespace oku::e2e;
+using oku::test::QueryRegistryValue;
+
+std::wstring Desktop() {
+  wchar_t path[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_DESKTOPDIRECTORY, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
+Outcome InstallSilently(const std::wstring& arguments = L"", const RunOptions& options = {}) {
+  return RunProgram(Quote(SetupExe()) + L" /S" + (arguments.empty() ? L"" : L" " + arguments), options);
+}
+
+DWORD ProductDword(const wchar_t* name) {
+  return QueryRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass", name).AsDword();
+}
+
+// The installed product's files, its records and the installer's own leftovers.
+void ExpectInstalledInto(const std::wstring& dir, const std::wstring& productVersion) {
+  for (const wchar_t* file : {L"oku.compass.exe", L"chrome_proxy.exe", L"uninstall\\OkuUninstall.exe"}) {
+    EXPECT_TRUE(PathExists(dir + L"\\" + file)) << dir << L"\\" << file;
+  }
+  EXPECT_TRUE(PathExists(dir + L"\\" + productVersion + L"\\Installer\\setup.exe"));
+  EXPECT_FALSE(PathExists(dir + L"\\OkuUninstall.exe")) << "the uninstaller was moved into uninstall";
+  EXPECT_FALSE(PathExists(dir + L"\\mini_installer.exe")) << "the product installer copy is not left behind";
+  EXPECT_EQ(ProductValue(L"OkuInstallPath"), dir);
+  EXPECT_EQ(ProductValue(L"UninstallString"), dir + L"\\uninstall\\OkuUninstall.exe");
+  EXPECT_EQ(ProductValue(L"pv"), productVersion);
+  EXPECT_EQ(ProductValue(L"version"), SetupVersion());
+  EXPECT_EQ(RunValue(), L"\"" + dir + L"\\oku.compass.exe\"  --win-auto-start");
+  EXPECT_EQ(UrlProtocolCommand(), L"\"" + dir + L"\\oku.compass.exe\" \"%1\"");
+  EXPECT_EQ(ProductValue(L"InstallerName"), L"OkuSetup.exe");
+  EXPECT_TRUE(StrayWorkingDirectories().empty());
+}
+
+TEST(Silent, FreshInstallToTheDefaultDirectory) {
+  const Outcome run = InstallSilently();
+  ASSERT_TRUE(run.started);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  EXPECT_TRUE(run.boxes.empty()) << "a silent installation shows no box";
+
+  const std::wstring dir = DefaultInstallDir();
+  ExpectInstalledInto(dir, ProductVersionNew());
+  EXPECT_EQ(ProductDword(L"InstallAutoLaunch"), 1u);
+  EXPECT_EQ(ProductDword(L"quietSilentInstall"), 1u);
+
+  // The session log ends in the installation directory, its path recorded.
+  EXPECT_EQ(ProductValue(L"OkuInstallLogPath"), dir + L"\\oku_install.log");
+  const std::wstring log = ReadText(dir + L"\\oku_install.log");
+  EXPECT_NE(log.find(L"[Step9] 清理临时文件"), std::wstring::npos);
+  EXPECT_NE(log.find(L"QuietInstall result: 0"), std::wstring::npos);
+
+  // The desktop shortcut the product made is renamed.
+  EXPECT_TRUE(PathExists(Desktop() + L"\\oku.lnk"));
+  EXPECT_FALSE(PathExists(Desktop() + L"\\oku.compass.lnk"));
+
+  // The installed product starts.
+  RunOptions briefly;
+  briefly.environment = {{L"OKU_DEMO_EXIT_AFTER_MS", L"1500"}};
+  const Outcome product = RunProgram(Quote(dir + L"\\oku.compass.exe"), briefly);
+  EXPECT_TRUE(product.started);
+  EXPECT_FALSE(product.timedOut);
+  EXPECT_EQ(product.exitCode, 0u);
+
+  // Every step reported, in the order the flow raises them; scopes end in reverse order.
+  const std::vector<Event> events = OutboxEvents();
+  const std::vector<std::string> expected = {
+      "setup_installer_started",
+      "setup_extract_lantern_resources_start",
+      "setup_lantern_initialized",
+      "setup_extract_core_resources_start",
+      "setup_extract_install_files_start",
+      "setup_create_install_directory_start",
+      "setup_copy_install_files_start",
+      "setup_update_registry_start",
+      "setup_move_uninstaller_start",
+      "setup_installation_started",
+      "setup_launch_mini_installer_start",
+      "setup_wait_mini_installer_start",
+      "setup_set_autostart_completed",
+      "setup_installation_completed",
+      "setup_cleanup_temp_files_start",
+      "setup_cleanup_temp_files_completed",
+      "setup_wait_mini_installer_completed",
+      "setup_launch_mini_installer_completed",
+      "setup_move_uninstaller_completed",
+      "setup_update_registry_completed",
+      "setup_copy_install_files_completed",
+      "setup_create_install_directory_completed",
+      "setup_extract_install_files_completed",
+      "setup_extract_core_resources_completed",
+      "setup_extract_lantern_resources_completed",
+  };
+  EXPECT_EQ(Actions(events), expected);
+  ASSERT_FALSE(events.empty());
+  const Event& started = events.front();
+  EXPECT_EQ(started.Param("install_mode"), "silent");
+  EXPECT_EQ(started.Param("is_update"), "false");
+  EXPECT_EQ(started.Param("has_custom_path"), "false");
+  if (const Event* created = FindEvent(events, "setup_create_install_directory_completed")) {
+    EXPECT_EQ(created->Param("status"), "created");
+  }
+  if (const Event* completed = FindEvent(events, "setup_installation_completed")) {
+    EXPECT_EQ(completed->Param("install_mode"), "silent");
+    EXPECT_EQ(completed->Param("is_new_install"), "true");
+    EXPECT_EQ(completed->Param("auto_launch"), "true");
+  }
+  for (const Event& event : events) {
+    bool isSetup = false;
+    for (const auto& [key, value] : event.common) isSetup = isSetup || (key == "is_setup" && value == "true");
+    EXPECT_TRUE(isSetup) << event.action << " carries the common parameters";
+  }
+}
+
+// Each accepted way of naming the directory, on a machine with nothing recorded.
+TEST(Silent, TargetPathForms) {
+  struct Case {
+    const wchar_t* arguments;
+    const wchar_t* directory;  // where the product lands; null: refused
+  };
+  const Case cases[] = {
+      {L"/DC:\\OkuE2E\\plain", L"C:\\OkuE2E\\plain"},
+      {L"\"/DC:\\Oku E2E\\带 空格\"", L"C:\\Oku E2E\\带 空格"},
+      {L"/D\"C:\\Oku E2E\\quoted\"", L"C:\\Oku E2E\\quoted"},
+      {L"/d=C:\\OkuE2E\\lower", L"C:\\OkuE2E\\lower"},
+      {L"/DC:\\OkuE2E\\中文目录", L"C:\\OkuE2E\\中文目录"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.arguments);
+    ForgetInstallationRecords();
+    const Outcome run = InstallSilently(c.arguments);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_EQ(run.exitCode, 0u);
+    ExpectInstalledInto(c.directory, ProductVersionNew());
+  }
+  // Capital D keeps the "=": the path "=C:\..." is no directory anyone asked for.
+  ForgetInstallationRecords();
+  const Outcome upper = InstallSilently(L"/D=C:\\OkuE2E\\upper");
+  EXPECT_NE(upper.exitCode, 0u);
+  EXPECT_FALSE(PathExists(L"C:\\OkuE2E\\upper\\oku.compass.exe"));
+}
+
+TEST(Silent, ReinstallKeepsTheRecordedDirectory) {
+  ASSERT_EQ(InstallSilently().exitCode, 0u);
+  DeleteProductValue(L"quietSilentInstall");
+  ::DeleteFileW(OutboxPath().c_str());
+
+  const Outcome again = InstallSilently(L"/DC:\\Elsewhere disable_autolaunch");
+  EXPECT_EQ(again.exitCode, 0u);
+  ExpectInstalledInto(DefaultInstallDir(), ProductVersionNew());
+  EXPECT_FALSE(PathExists(L"C:\\Elsewhere")) << "a recorded installation ignores /D";
+  EXPECT_FALSE(ProductValuePresent(L"quietSilentInstall")) << "written for new installations only";
+  EXPECT_EQ(ProductDword(L"InstallAutoLaunch"), 0u);
+
+  const std::vector<Event> events = OutboxEvents();
+  const Event* completed = FindEvent(events, "setup_installation_completed");
+  ASSERT_NE(completed, nullptr);
+  EXPECT_EQ(completed->Param("is_new_install"), "false");
+  EXPECT_EQ(completed->Param("auto_launch"), "false");
+  EXPECT_EQ(FindEvent(events, "setup_set_autostart_completed"), nullptr);
+  const Event* created = FindEvent(events, "setup_create_install_directory_completed");
+  ASSERT_NE(created, nullptr);
+  EXPECT_EQ(created->Param("status"), "already_exists");
+}
+
+TEST(Silent, UpgradeFromTheOlderVersion) {
+  const Outcome old = RunProgram(Quote(VariantExe(L"OkuSetup_old.exe")) + L" /S");
+  ASSERT_EQ(old.exitCode, 0u);
+  const std::wstring dir = DefaultInstallDir();
+  EXPECT_EQ(ProductValue(L"pv"), ProductVersionOld());
+  EXPECT_TRUE(PathExists(dir + L"\\" + ProductVersionOld() + L"\\Installer\\setup.exe"));
+
+  const Outcome upgrade = InstallSilently();
+  EXPECT_EQ(upgrade.exitCode, 0u);
+  ExpectInstalledInto(dir, ProductVersionNew());
+  EXPECT_EQ(ProductValue(L"pv"), ProductVersionNew());
+}
+
+TEST(Silent, KillEndsARunningProduct) {
+  ASSERT_EQ(InstallSilently().exitCode, 0u);
+  const std::wstring exe = DefaultInstallDir() + L"\\oku.compass.exe";
+
+  // With nothing running the check is still reported.
+  ::DeleteFileW(OutboxPath().c_str());
+  EXPECT_EQ(InstallSilently(L"kill").exitCode, 0u);
+  const std::vector<Event> idleEvents = OutboxEvents();
+  const Event* idle = FindEvent(idleEvents, "setup_environment_check");
+  ASSERT_NE(idle, nullptr);
+  EXPECT_EQ(idle->Param("check_type"), "oku_process");
+  EXPECT_EQ(idle->Param("action"), "killed");
+
+  const HANDLE product = StartProcess(Quote(exe));
+  ASSERT_NE(product, nullptr);
+  ASSERT_TRUE(WaitUntil([] { return CountProcesses(L"oku.compass.exe") == 1; }, 20000));
+
+  EXPECT_EQ(InstallSilently(L"kill").exitCode, 0u);
+  EXPECT_EQ(::WaitForSingleObject(product, 10000), WAIT_OBJECT_0) << "the running product was ended";
+  ::TerminateProcess(product, 1);
+  ::CloseHandle(product);
+  ExpectInstalledInto(DefaultInstallDir(), ProductVersionNew());
+}
+
+TEST(Silent, FailingProductInstallerRollsBackInstallerName) {
+  RunOptions failing;
+  failing.environment = {{L"OKU_DEMO_INSTALLER_EXIT_CODE", L"7"}};
+
+  // Nothing recorded before: the value the run wrote is deleted again.
+  Outcome run = InstallSilently(L"", failing);
+  EXPECT_EQ(run.exitCode, 7u) << "the product installer's code is the exit code";
+  EXPECT_FALSE(ProductValuePresent(L"InstallerName"));
+  const std::vector<Event> events = OutboxEvents();
+  bool reported = false;
+  for (const Event& event : events) {
+    if (event.action == "setup_installer_failed" && event.Param("reason") == "installation_failed") {
+      reported = true;
+      EXPECT_EQ(event.Param("error_code"), "7");
+    }
+  }
+  EXPECT_TRUE(reported);
+  EXPECT_NE(FindEvent(events, "setup_launch_mini_installer_failed"), nullptr);
+  EXPECT_TRUE(StrayWorkingDirectories().empty());
+
+  // An earlier value is restored.
+  SetProductValue(L"InstallerName", L"EarlierSetup.exe");
+  run = InstallSilently(L"", failing);
+  EXPECT_EQ(run.exitCode, 7u);
+  EXPECT_EQ(ProductValue(L"InstallerName"), L"EarlierSetup.exe");
+  const std::wstring log = ReadText(DefaultInstallDir() + L"\\oku_install.log");
+  EXPECT_NE(log.find(L"Rolling back InstallerName to: EarlierSetup.exe"), std::wstring::npos);
+}
+
+TEST(Silent, DamagedPayloadEndsWith1392) {
+  const Outcome run = RunProgram(Quote(VariantExe(L"OkuSetup_no_analytics.exe")) + L" /S");
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 1392u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].caption, L"安装失败");
+  EXPECT_EQ(run.boxes[0].text, L"安装包损坏或磁盘空间不足，请重新下载后重试");
+  EXPECT_FALSE(PathExists(DefaultInstallDir()));
+  EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));
+  EXPECT_TRUE(StrayWorkingDirectories().empty());
+}
+
+// Scenarios on the drives e2e-drives.sh maps (P: read-only with the installer on it, Q: 64 MiB).
+class SilentDrives : public testing::Test {
+ protected:
+  void SetUp() override {
+    if (!::GetEnvironmentVariableW(L"OKU_DRIVE_P", nullptr, 0) || !::GetEnvironmentVariableW(L"OKU_DRIVE_Q", nullptr, 0)) {
+      GTEST_SKIP() << "drives P: and Q: are not mapped (mounting needs root)";
+    }
+    ::DeleteFileW(OutboxPath().c_str());
+  }
+};
+
+TEST_F(SilentDrives, ReadOnlyTargetEndsWith1006) {
+  const Outcome run = InstallSilently(L"/DP:\\existing");
+  EXPECT_EQ(run.exitCode, 1006u);
+  EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));
+  const std::vector<Event> failedEvents = OutboxEvents();
+  const Event* failed = FindEvent(failedEvents, "setup_installer_failed");
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->Param("reason"), "permission_denied");
+  EXPECT_EQ(failed->Param("target_path"), "P:\\existing");
+  EXPECT_TRUE(StrayWorkingDirectories().empty());
+}
+
+TEST_F(SilentDrives, SmallDriveEndsWith1007) {
+  const Outcome run = InstallSilently(L"/DQ:\\Oku");
+  EXPECT_EQ(run.exitCode, 1007u);
+  EXPECT_FALSE(PathExists(L"Q:\\Oku\\oku.compass.exe"));
+  const std::vector<Event> failedEvents = OutboxEvents();
+  const Event* failed = FindEvent(failedEvents, "setup_installer_failed");
+  ASSERT_NE(failed, nullptr);
+  EXPECT_EQ(failed->Param("reason"), "disk_space_insufficient");
+  EXPECT_EQ(failed->Param("required_space_mb"), "1024");
+  const std::string available = failed->Param("available_space_mb");
+  ASSERT_FALSE(available.empty());
+  EXPECT_LE(std::stoi(available), 64);
+}
+
+// No working directory anywhere: the temporary folder, local application data and the
+// installer's own folder all unwritable.
+TEST_F(SilentDrives, NoWorkingDirectoryEndsWith3) {
+  const wchar_t* folders = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\User Shell Folders";
+  const wchar_t* resolved = L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+  const std::wstring localAppData = LocalAppData();
+  const std::wstring readOnly = L"P:\\existing";
+  for (const wchar_t* key : {folders, resolved}) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Local AppData", REG_SZ, readOnly.c_str(),
+                      static_cast<DWORD>((readOnly.size() + 1) * sizeof(wchar_t)));
+  }
+  RunOptions options;
+  options.environment = {{L"TEMP", readOnly}, {L"TMP", readOnly}, {L"LANTERN_OUTBOX", localAppData + L"\\outbox.jsonl"}};
+  const Outcome run = RunProgram(L"P:\\OkuSetup.exe /S", options);
+  for (const wchar_t* key : {folders, resolved}) {
+    ::RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Local AppData", REG_SZ, localAppData.c_str(),
+                      static_cast<DWORD>((localAppData.size() + 1) * sizeof(wchar_t)));
+  }
+  EXPECT_EQ(run.exitCode, 3u);
+  ASSERT_EQ(run.boxes.size(), 1u);
+  EXPECT_EQ(run.boxes[0].text, L"无法创建临时目录，请检查磁盘空间或权限后重试");
+  EXPECT_FALSE(PathExists(DefaultInstallDir()));
+}
+
+}  // namespace
