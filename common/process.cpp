@@ -82,7 +82,12 @@ DllLoader::DllLoader(const wchar_t* name) {
     LogWarning(L"DllLoader: DLL 名称为空");
     return;
   }
-  module_ = ::LoadLibraryW(name);
+  // A full path loads that file, its own dependencies from beside it or the system directory;
+  // a bare name only ever from the system directory.
+  const bool fullPath = name[0] != L'\0' && (name[1] == L':' || (name[0] == L'\\' && name[1] == L'\\'));
+  module_ = ::LoadLibraryExW(name, nullptr,
+                             fullPath ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                                      : LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (module_ == nullptr) {
     const DWORD error = ::GetLastError();
     LogWarning(std::wstring(L"DllLoader: 加载 DLL 失败: ") + name + L", 错误码: " + oku::ToWide(error));

@@ -77,7 +77,9 @@ int TesselBinding::LoadLibraryFrom(const wchar_t* directory) {
   }
   const std::wstring path = oku::JoinPath(folder, L"tessel.dll");
   if (!oku::FileExists(path)) return kTesselDllMissing;
-  const HMODULE module = ::LoadLibraryW(path.c_str());
+  // Dependencies only from the library's own folder and the system directory.
+  const HMODULE module =
+      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (!module) return kTesselLoadFailed;
   module_.store(module);
   return kTesselLoaded;
