@@ -46,4 +46,10 @@ class InstallContext {
 
   // m_pCurve: the progress simulation the window owns; may be null.
   virtual ProgressSimulator* GetProgressSimulator() = 0;
+
+  // Bracket a worker thread that uses this context: WorkerStarting on the starting thread before
+  // the thread is created, WorkerEnded as the thread's last call (or by the starter when creation
+  // failed). The window holds its close cleanup back until every worker has ended.
+  virtual void WorkerStarting() {}
+  virtual void WorkerEnded() {}
 };

@@ -31,7 +31,10 @@ const ResourceEntry kWindowInstallFiles[] = {
 constexpr int kWindowInstallFileCount = 9;
 
 DWORD WINAPI InstallThreadEntry(LPVOID parameter) {
-  return InstallThreadProc(*static_cast<InstallContext*>(parameter));
+  InstallContext& context = *static_cast<InstallContext*>(parameter);
+  const DWORD result = InstallThreadProc(context);
+  context.WorkerEnded();  // last use of the context
+  return result;
 }
 
 void ShowError(const wchar_t* text) { ShowMessageBox(nullptr, text, L"Error", MB_OK); }
@@ -97,11 +100,13 @@ void StartInstallation(InstallContext& context) {
 
   if (!context.IsUpdateMode()) SetAutoStart(context, context.IsAutoStart());
 
+  context.WorkerStarting();
   HANDLE thread = ::CreateThread(nullptr, 0, InstallThreadEntry, &context, 0, nullptr);
   if (thread) {
     ::CloseHandle(thread);
   } else {
     LogError(L"创建安装线程失败，错误码: " + oku::ToWide(::GetLastError()));
+    context.WorkerEnded();
   }
 }
 

@@ -1,7 +1,33 @@
 #include "setup/window_mode.h"
 
-#include "common/session_log.h"
+#include <objbase.h>
 
-void RunWindowMode(const WindowModeSettings& /*settings*/) {
-  LogInfo(L"UI模式 - 窗口尚未包含在此版本中，退出码 0");
+#include "common/portable/text.h"
+#include "common/session_log.h"
+#include "setup/window/main_window.h"
+#include "ui/ui_lib.h"
+
+void RunWindowMode(const WindowModeSettings& settings) {
+  const HRESULT com = ::CoInitialize(nullptr);
+  if (FAILED(com)) {
+    LogError(L"CoInitialize 失败，错误代码：" + oku::ToWide(com));
+    return;
+  }
+  DuiLib::CPaintManagerUI::SetInstance(settings.instance);
+  DuiLib::CPaintManagerUI::SetResourcePath(settings.workingDir);
+
+  // The window deletes itself after its last message (OnFinalMessage).
+  auto* window = new CMainWindow(settings.isUpdate);
+  window->m_lanternDir = settings.lanternDir;
+  window->m_workingDir = settings.workingDir;
+  if (window->Create(nullptr, L"OkuSetup", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0, 0, 0, 640, 460)) {
+    window->CenterWindow();
+    window->ShowWindow(true, true);
+    DuiLib::CPaintManagerUI::MessageLoop();
+  } else {
+    // A window that got as far as WM_NCCREATE has already deleted itself; one that did not is left.
+    LogError(L"创建主窗口失败，错误码: " + oku::ToWide(::GetLastError()));
+  }
+  DuiLib::CPaintManagerUI::Term();
+  ::CoUninitialize();
 }

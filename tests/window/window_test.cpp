@@ -1,0 +1,483 @@
+// The installer's window operated like a user under Xvfb: each scenario starts the real
+// OkuSetup.exe in a fresh prefix, clicks its controls with real mouse input, answers its boxes
+// and reads back what it did (screen, registry, files, processes, analytics outbox).
+#include <windows.h>
+#include <objbase.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "common/dpi_awareness.h"
+#include "common/portable/text.h"
+#include "tests/support/test_support.h"
+#include "tests/window/window_driver.h"
+
+namespace {
+
+using namespace oku::window_test;
+namespace L = oku::window_test::layout;
+
+constexpr DWORD kWindowTimeout = 90000;
+constexpr DWORD kInstallTimeout = 240000;
+constexpr std::uint32_t kBarBackground = 0xE4E4E4;
+
+class WindowScenario : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    EnablePerMonitorDpiAwareness();
+    ::CoInitialize(nullptr);
+    LinkCjkFontToDialogFonts();
+  }
+  void TearDown() override { ::CoUninitialize(); }
+
+  // Starts the installer and waits for its window.
+  HWND Open(Program& program) {
+    EXPECT_TRUE(program.Started());
+    HWND window = WaitForSetupWindow(kWindowTimeout);
+    EXPECT_NE(window, nullptr) << "no OkuSetup window";
+    if (window) ::SetForegroundWindow(window);
+    return window;
+  }
+
+  // A silent installation into the default directory (or dir), as the starting state.
+  static void InstallSilently(const std::wstring& dir = L"") {
+    std::wstring command = Quote(SetupExe()) + L" /S";
+    if (!dir.empty()) command += L" /d=" + dir;
+    Program silent(command);
+    ASSERT_EQ(silent.Wait(kInstallTimeout), 0u) << "silent installation failed";
+  }
+
+  static bool InstallButtonShown(HWND window, int dpi) {
+    return LongestRun(CaptureScreen(), window, L::kInstallButtonEdge, dpi, kGreen) > Scale(80, dpi);
+  }
+  static bool ProgressBarShown(HWND window, int dpi) {
+    const Screen screen = CaptureScreen();
+    return LongestRun(screen, window, L::kProgressBar, dpi, kBarBackground, 12) +
+               LongestRun(screen, window, L::kProgressBar, dpi, kGreen) >
+           Scale(200, dpi);
+  }
+  static int BarFill(const Screen& screen, HWND window, int dpi) {
+    return LongestRun(screen, window, L::kProgressBar, dpi, kGreen);
+  }
+
+  // After the completion: the product's window, the installer gone with exit code 0.
+  static void ExpectCompletion(Program& setup, const std::string& shot) {
+    HWND product = nullptr;
+    EXPECT_TRUE(WaitUntil([&] { return (product = FindProductWindow()) != nullptr; }, kInstallTimeout))
+        << "the product was not launched";
+    EXPECT_EQ(setup.Wait(60000), 0u);
+    EXPECT_EQ(FindSetupWindow(), nullptr);
+    if (product) {
+      ::Sleep(500);
+      Snapshot(shot);
+    }
+  }
+};
+
+class WindowInstall : public WindowScenario {};
+class WindowOptions : public WindowScenario {};
+class WindowChecks : public WindowScenario {};
+class WindowUpdate : public WindowScenario {};
+class WindowInstance : public WindowScenario {};
+class WindowHighDpi : public WindowScenario {};
+
+TEST_F(WindowInstall, OptionsViewInstallProgressAndCompletion) {
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  EXPECT_EQ(dpi, 96);
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.right - rect.left, 640);
+  EXPECT_EQ(rect.bottom - rect.top, 460);
+  RECT work{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_NEAR((rect.left + rect.right) / 2, (work.left + work.right) / 2, 2) << "not centred";
+  EXPECT_NEAR((rect.top + rect.bottom) / 2, (work.top + work.bottom) / 2, 2) << "not centred";
+
+  const std::wstring workingDir = LoggedWorkingDirectory(SessionLogText());
+  ASSERT_FALSE(workingDir.empty());
+  EXPECT_TRUE(PathExists(workingDir + L"\\main.xml"));
+
+  // Options view: install button, the path field, the check box ticked.
+  const Screen options = Snapshot("options_view");
+  EXPECT_NEAR(LongestRun(options, window, L::kInstallButtonEdge, dpi, kGreen), 102, 3);
+  EXPECT_GT(CountColour(options, window, L::kTickBox, dpi, kGreen), 30);
+  EXPECT_EQ(OutboxEvents("setup_ui_window_initialized").size(), 1u);
+
+  ClickControl(window, L::kInstallButton, dpi);
+  ASSERT_TRUE(WaitUntil([&] { return ProgressBarShown(window, dpi); }, 30000)) << "no progress view";
+  EXPECT_FALSE(InstallButtonShown(window, dpi));
+  ASSERT_EQ(OutboxEvents("setup_ui_click_install").size(), 1u);
+  EXPECT_NE(OutboxEvents("setup_ui_click_install")[0].find("[\"auto_start\",\"true\"]"), std::string::npos);
+
+  // The bar grows with the posted percentages and its text changes with it.
+  Screen previous = CaptureScreen();
+  int previousFill = BarFill(previous, window, dpi);
+  int changes = 0;
+  bool midShot = false;
+  WaitUntil(
+      [&] {
+        if (!FindSetupWindow()) return true;
+        const Screen now = CaptureScreen();
+        if (!FindSetupWindow()) return true;
+        const int fill = BarFill(now, window, dpi);
+        EXPECT_GE(fill + 1, previousFill) << "the bar went back";
+        if (fill > previousFill + 2) {
+          ++changes;
+          const RECT text = {0, 319, 640, 341};
+          int differing = 0;
+          POINT origin{0, 0};
+          ::ClientToScreen(window, &origin);
+          for (int y = text.top; y < text.bottom; ++y) {
+            for (int x = text.left; x < text.right; ++x) {
+              if (now.At(origin.x + x, origin.y + y) != previous.At(origin.x + x, origin.y + y)) ++differing;
+            }
+          }
+          EXPECT_GT(differing, 0) << "the percentage text did not change with the bar";
+          if (!midShot && fill > 296 / 5 && fill < 296 * 4 / 5) {
+            SaveScreenshot(now, "progress_view");
+            midShot = true;
+          }
+          previous = now;
+          previousFill = fill;
+        }
+        return false;
+      },
+      kInstallTimeout, 200);
+  EXPECT_GE(changes, 2);
+
+  ExpectCompletion(setup, "product_launched");
+  const std::wstring dir = DefaultInstallDir();
+  EXPECT_TRUE(PathExists(dir + L"\\oku.compass.exe"));
+  EXPECT_TRUE(PathExists(dir + L"\\uninstall\\OkuUninstall.exe"));
+  EXPECT_FALSE(PathExists(dir + L"\\mini_installer.exe"));
+  EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), dir);
+  EXPECT_TRUE(PathExists(DesktopDirectory() + L"\\oku.lnk"));
+  EXPECT_FALSE(PathExists(DesktopDirectory() + L"\\oku.compass.lnk"));
+  EXPECT_FALSE(PathExists(workingDir)) << "working directory left behind";
+  EXPECT_EQ(OutboxEvents("setup_complete_installation").size(), 1u);
+}
+
+TEST_F(WindowInstall, CloseDuringProgressWaitsForTheInstallation) {
+  // The product installer takes its time, so the close requests come while it runs.
+  Program setup(Quote(SetupExe()), {{L"OKU_DEMO_INSTALLER_DELAY_MS", L"8000"}});
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  const std::wstring workingDir = LoggedWorkingDirectory(SessionLogText());
+  ASSERT_FALSE(workingDir.empty());
+
+  ClickControl(window, L::kInstallButton, dpi);
+  ASSERT_TRUE(WaitUntil([] { return CountProcesses(L"mini_installer.exe") > 0; }, 60000));
+  ::SetForegroundWindow(window);
+  PressKey(VK_ESCAPE);
+  PressAltF4();
+  ::PostMessageW(window, WM_SYSCOMMAND, SC_CLOSE, 0);  // the system menu's close
+  ::Sleep(1500);
+  ASSERT_GT(CountProcesses(L"mini_installer.exe"), 0) << "the scenario needs a running product installer";
+  EXPECT_NE(FindSetupWindow(), nullptr) << "closed under the running installation";
+  EXPECT_TRUE(PathExists(workingDir + L"\\lantern\\lantern_sdk.dll")) << "working directory deleted too early";
+  Snapshot("close_deferred");
+
+  ExpectCompletion(setup, "close_deferred_completed");
+  EXPECT_FALSE(PathExists(workingDir));
+  EXPECT_EQ(OutboxEvents("setup_complete_installation").size(), 1u) << "the reporter was shut down too early";
+  const std::wstring log = oku::WideFromUtf8(oku::test::ReadFileBytes(DefaultInstallDir() + L"\\oku_install.log"));
+  EXPECT_NE(log.find(L"安装线程仍在运行，关闭窗口推迟到安装线程结束"), std::wstring::npos);
+  EXPECT_NE(log.find(L"安装线程已结束，执行推迟的关闭"), std::wstring::npos);
+}
+
+TEST_F(WindowOptions, CheckBoxTitleBandAndCancelledPicker) {
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  const std::wstring workingDir = LoggedWorkingDirectory(SessionLogText());
+
+  // The check box toggles its image and reports both states.
+  ClickControl(window, L::kCheckBox, dpi);
+  ASSERT_TRUE(WaitUntil([&] { return CountColour(CaptureScreen(), window, L::kTickBox, dpi, kGreen) < 5; }, 10000));
+  Snapshot("checkbox_unchecked");
+  ClickControl(window, L::kCheckBox, dpi);
+  ASSERT_TRUE(WaitUntil([&] { return CountColour(CaptureScreen(), window, L::kTickBox, dpi, kGreen) > 30; }, 10000));
+  const auto toggles = OutboxEvents("setup_ui_toggle_autostart");
+  ASSERT_EQ(toggles.size(), 2u);
+  EXPECT_NE(toggles[0].find("[\"previous_state\",\"enabled\"]"), std::string::npos) << toggles[0];
+  EXPECT_NE(toggles[0].find("[\"new_state\",\"disabled\"]"), std::string::npos) << toggles[0];
+  EXPECT_NE(toggles[1].find("[\"previous_state\",\"disabled\"]"), std::string::npos) << toggles[1];
+  EXPECT_NE(toggles[1].find("[\"new_state\",\"enabled\"]"), std::string::npos) << toggles[1];
+
+  // A double click on the title band changes nothing; a drag there moves the window.
+  RECT before{};
+  ::GetWindowRect(window, &before);
+  DoubleClick(CentreOf(window, L::kTitleBand, dpi));
+  ::Sleep(300);
+  RECT after{};
+  ::GetWindowRect(window, &after);
+  EXPECT_EQ(after.right - after.left, before.right - before.left);
+  EXPECT_EQ(after.bottom - after.top, before.bottom - before.top);
+  EXPECT_FALSE(::IsZoomed(window));
+  const POINT grip = CentreOf(window, L::kTitleBand, dpi);
+  Drag(grip, POINT{grip.x - 60, grip.y + 40});
+  WaitUntil([&] {
+    ::GetWindowRect(window, &after);
+    return after.left != before.left;
+  }, 5000);
+  EXPECT_EQ(after.left - before.left, -60);
+  EXPECT_EQ(after.top - before.top, 40);
+
+  // The folder picker, with its title, cancelled.
+  ClickControl(window, L::kFolderButton, dpi);
+  HWND picker = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (picker = FindFolderPicker(window)) != nullptr; }, 20000));
+  ::Sleep(500);
+  Snapshot("folder_picker");
+  EXPECT_NE(PickerTitleText(picker).find(L"Oku.compass 安装路径"), std::wstring::npos);
+  PickerPress(picker, IDCANCEL);
+  EXPECT_TRUE(WaitUntil([] { return !OutboxEvents("setup_ui_select_folder_cancelled").empty(); }, 10000));
+  EXPECT_EQ(OutboxEvents("setup_ui_click_select_folder").size(), 1u);
+
+  // Minimise, then close from the title bar: nothing was installed.
+  ClickControl(window, L::kMinButton, dpi);
+  EXPECT_TRUE(WaitUntil([&] { return ::IsIconic(window) != FALSE; }, 10000));
+  ::ShowWindow(window, SW_RESTORE);
+  ::SetForegroundWindow(window);
+  ::Sleep(500);
+  ClickControl(window, L::kCloseButton, dpi);
+  EXPECT_EQ(setup.Wait(60000), 0u);
+  EXPECT_EQ(OutboxEvents("setup_ui_click_close").size(), 1u);
+  EXPECT_FALSE(oku::test::RegistryKeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass"));
+  EXPECT_FALSE(workingDir.empty() || PathExists(workingDir));
+}
+
+// Opens the picker from the folder button and selects the item path; false when not possible.
+bool PickFolder(HWND window, int dpi, const std::vector<std::wstring>& items) {
+  ClickControl(window, L::kFolderButton, dpi);
+  HWND picker = nullptr;
+  if (!WaitUntil([&] { return (picker = FindFolderPicker(window)) != nullptr; }, 20000)) return false;
+  ::Sleep(300);
+  const bool selected = PickerSelect(picker, items);
+  PickerPress(picker, selected ? IDOK : IDCANCEL);
+  WaitUntil([&] { return !::IsWindow(picker); }, 10000);
+  ::Sleep(500);
+  return selected;
+}
+
+// The path field's text, read from the native edit box it shows while focused.
+std::wstring ShownPath(HWND window, int dpi) {
+  ClickControl(window, L::kPathInput, dpi);
+  HWND edit = nullptr;
+  WaitUntil([&] { return (edit = ::FindWindowExW(window, nullptr, L"Edit", nullptr)) != nullptr; }, 5000);
+  wchar_t text[512] = {};
+  if (edit) ::GetWindowTextW(edit, text, 512);
+  ClickControl(window, L::kAppIcon, dpi);  // focus away again
+  return text;
+}
+
+TEST_F(WindowOptions, FolderPickerAndUnusableFolders) {
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  EXPECT_EQ(ShownPath(window, dpi), DefaultInstallDir());
+
+  ASSERT_TRUE(PickFolder(window, dpi, {L"(C:)"}));
+  EXPECT_EQ(ShownPath(window, dpi), L"C:\\oku.compass");
+  ASSERT_EQ(OutboxEvents("setup_ui_path_changed").size(), 1u);
+  EXPECT_NE(OutboxEvents("setup_ui_path_changed")[0].find("[\"new_path\",\"C:\\\\oku.compass\"]"), std::string::npos);
+  Snapshot("folder_picked");
+
+  const bool haveDrives = std::getenv("OKU_DRIVE_R") && std::getenv("OKU_DRIVE_S");
+  if (haveDrives) {
+    struct Case {
+      const wchar_t* item;
+      const wchar_t* path;
+      const char* shot;
+    };
+    for (const Case& c : {Case{L"(R:)", L"R:\\oku.compass", "unwritable_folder"},
+                          Case{L"(S:)", L"S:\\oku.compass", "too_full_folder"}}) {
+      SCOPED_TRACE(c.shot);
+      ASSERT_TRUE(PickFolder(window, dpi, {c.item}));
+      const Screen screen = Snapshot(c.shot);
+      EXPECT_GT(CountReddish(screen, window, L::kInfoLabel, dpi), 40) << "no red message";
+      EXPECT_GT(CountColour(screen, window, L::kTickBox, dpi, kGreen), 0);  // still laid out
+      EXPECT_EQ(ShownPath(window, dpi), c.path);
+      // The disabled install button sends nothing.
+      ClickControl(window, L::kInstallButton, dpi);
+      ::Sleep(800);
+      EXPECT_TRUE(OutboxEvents("setup_ui_click_install").empty());
+      EXPECT_FALSE(ProgressBarShown(window, dpi));
+    }
+    // The red text is drawn with a font that has the Chinese glyphs (no boxes).
+    HDC dc = ::CreateCompatibleDC(nullptr);
+    HFONT font = ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Microsoft YaHei");
+    HGDIOBJ old = ::SelectObject(dc, font);
+    const std::wstring message = L"当前磁盘空间目录不足1G,请更换安装路径!";
+    std::vector<WORD> glyphs(message.size());
+    ::GetGlyphIndicesW(dc, message.c_str(), static_cast<int>(message.size()), glyphs.data(),
+                       GGI_MARK_NONEXISTING_GLYPHS);
+    for (WORD glyph : glyphs) EXPECT_NE(glyph, 0xFFFF) << "a glyph would show as a box";
+    ::SelectObject(dc, old);
+    ::DeleteObject(font);
+    ::DeleteDC(dc);
+  } else {
+    std::printf("drives R: and S: are not mapped (not root?); unusable folders not tried\n");
+  }
+
+  // A good pick clears the message and enables installing there.
+  ASSERT_TRUE(PickFolder(window, dpi, {L"(C:)"}));
+  EXPECT_LT(CountReddish(CaptureScreen(), window, L::kInfoLabel, dpi), 5);
+  ClickControl(window, L::kInstallButton, dpi);
+  EXPECT_TRUE(WaitUntil([&] { return ProgressBarShown(window, dpi) || !FindSetupWindow(); }, 30000));
+  ExpectCompletion(setup, "picked_folder_installed");
+  EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), L"C:\\oku.compass");
+  EXPECT_TRUE(PathExists(L"C:\\oku.compass\\oku.compass.exe"));
+}
+
+TEST_F(WindowChecks, RunningProductAnsweredNoThenYes) {
+  InstallSilently();
+  Program product(Quote(DefaultInstallDir() + L"\\oku.compass.exe"));
+  ASSERT_TRUE(WaitUntil([] { return FindProductWindow() != nullptr; }, 60000));
+
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+
+  ClickControl(window, L::kInstallButton, dpi);
+  auto box = oku::test::AnswerMessageBox(L"提示", IDNO, 30000);
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"oku 正在运行中，是否关闭并替换安装？");
+  ::Sleep(800);
+  EXPECT_TRUE(product.Running());
+  EXPECT_TRUE(InstallButtonShown(window, dpi)) << "left the options view after No";
+
+  ClickControl(window, L::kInstallButton, dpi);
+  box = oku::test::AnswerMessageBox(L"提示", IDYES, 30000);
+  ASSERT_TRUE(box.found);
+  EXPECT_NE(product.Wait(30000), STILL_ACTIVE) << "the running product was not ended";
+  ExpectCompletion(setup, "running_product_replaced");
+}
+
+TEST_F(WindowChecks, DowngradeIsRefused) {
+  InstallSilently();
+  const std::wstring installed = ReadProductValue(L"pv");
+  ASSERT_FALSE(installed.empty());
+
+  Program setup(Quote(VariantExe(L"OkuSetup_window_old.exe")));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  ClickControl(window, L::kInstallButton, dpi);
+  ASSERT_TRUE(WaitUntil([] { return ::FindWindowW(L"#32770", L"提示") != nullptr; }, 30000));
+  ::Sleep(300);
+  Snapshot("downgrade_refused");
+  const auto box = oku::test::AnswerMessageBox(L"提示", IDOK, 5000);
+  ASSERT_TRUE(box.found);
+  EXPECT_EQ(box.text, L"检测到已安装更高版本，暂不支持低版本安装！");
+  ::Sleep(500);
+  EXPECT_TRUE(InstallButtonShown(window, dpi));
+  EXPECT_FALSE(ProgressBarShown(window, dpi));
+  EXPECT_EQ(ReadProductValue(L"pv"), installed);
+  ClickControl(window, L::kCloseButton, dpi);
+  EXPECT_EQ(setup.Wait(60000), 0u);
+}
+
+TEST_F(WindowChecks, EarlierInstallationElsewhereIsRemoved) {
+  const std::wstring old = L"C:\\users\\Public\\Earlier\\Application";
+  InstallSilently(old);
+  ASSERT_TRUE(PathExists(old + L"\\oku.compass.exe"));
+  ASSERT_EQ(ReadProductValue(L"OkuInstallPath"), old);
+
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  EXPECT_EQ(ShownPath(window, dpi), old) << "the recorded directory is offered";
+  ASSERT_TRUE(PickFolder(window, dpi, {L"(C:)"}));
+  ClickControl(window, L::kInstallButton, dpi);
+  ExpectCompletion(setup, "earlier_installation_replaced");
+  EXPECT_FALSE(PathExists(old + L"\\oku.compass.exe")) << "the earlier installation is still there";
+  EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), L"C:\\oku.compass");
+  EXPECT_TRUE(PathExists(L"C:\\oku.compass\\oku.compass.exe"));
+}
+
+TEST_F(WindowUpdate, UpdateModeReinstallsWithoutOptions) {
+  InstallSilently();
+  // An empty Run value stays empty unless the check box's choice were applied.
+  HKEY run = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
+                              KEY_SET_VALUE, nullptr, &run, nullptr),
+            ERROR_SUCCESS);
+  ::RegSetValueExW(run, L"oku.compass", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+  ::RegCloseKey(run);
+  Program product(Quote(DefaultInstallDir() + L"\\oku.compass.exe"));
+  ASSERT_TRUE(WaitUntil([] { return FindProductWindow() != nullptr; }, 60000));
+
+  Program setup(Quote(SetupExe()) + L" update");
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  EXPECT_NE(product.Wait(30000), STILL_ACTIVE) << "the running product was not ended";
+  const Screen screen = Snapshot("update_mode");
+  if (FindSetupWindow()) {
+    EXPECT_LT(LongestRun(screen, window, L::kInstallButtonEdge, dpi, kGreen), 40) << "install button shown";
+    EXPECT_LT(CountColour(screen, window, L::kTickBox, dpi, kGreen), 5) << "check box shown";
+  }
+  ExpectCompletion(setup, "update_mode_completed");
+  const auto value = oku::test::QueryRegistryValue(
+      HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"oku.compass");
+  EXPECT_TRUE(value.present);
+  EXPECT_EQ(value.AsString(), L"");
+  EXPECT_TRUE(OutboxEvents("setup_ui_click_install").empty());
+}
+
+TEST_F(WindowInstance, SecondInstallerBringsTheWindowBack) {
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  ::SetWindowPos(window, nullptr, 3, 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Program second(Quote(SetupExe()));
+  EXPECT_EQ(second.Wait(60000), 0u);
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  RECT work{};
+  ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+  EXPECT_NEAR((rect.left + rect.right) / 2, (work.left + work.right) / 2, 2);
+  EXPECT_NEAR((rect.top + rect.bottom) / 2, (work.top + work.bottom) / 2, 2);
+  EXPECT_EQ(::GetForegroundWindow(), window);
+  EXPECT_TRUE(setup.Running());
+  Snapshot("second_instance");
+  ClickControl(window, L::kCloseButton, dpi);
+  EXPECT_EQ(setup.Wait(60000), 0u);
+}
+
+TEST_F(WindowHighDpi, LaidOutFor144Dpi) {
+  SetLogPixels(144);
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  EXPECT_EQ(rect.right - rect.left, 960);
+  EXPECT_EQ(rect.bottom - rect.top, 690);
+  const int dpi = WindowDpi(window);
+  ASSERT_EQ(dpi, 144);
+  const Screen screen = Snapshot("dpi_144");
+  EXPECT_NEAR(LongestRun(screen, window, L::kInstallButtonEdge, dpi, kGreen), 154, 4);  // 104 wide, scaled
+  EXPECT_GT(CountColour(screen, window, L::kTickBox, dpi, kGreen), 60);
+  // The toggle and the close button at their scaled places.
+  ClickControl(window, L::kCheckBox, dpi);
+  EXPECT_TRUE(WaitUntil([] { return OutboxEvents("setup_ui_toggle_autostart").size() == 1; }, 10000));
+  ClickControl(window, L::kCloseButton, dpi);
+  EXPECT_EQ(setup.Wait(60000), 0u);
+}
+
+}  // namespace
