@@ -26,7 +26,7 @@ cd "$work"
 
 if [ ! -f trees.done ]; then
   rm -rf old new
-  python3 "$root/bench/delta/make_trees.py" old new "$old_version" "$new_version" | tee trees.txt
+  python3 "$root/bench/delta/make_trees.py" old new "$old_version" "$new_version" >trees.txt
   touch trees.done
 fi
 cat trees.txt

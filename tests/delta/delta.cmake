@@ -19,7 +19,7 @@ oku_update_installer(OkuSetup_delta_recursive OUTPUT_NAME OkuSetup_delta_recursi
   RESOURCES ${delta_packages}/OkuSetup_delta_recursive)
 
 set(delta_installers OkuSetup_delta_base OkuSetup_update OkuSetup_delta_recursive)
-foreach(fault corrupt_container corrupt_patch wrong_new_hash no_hashes upper_hashes
+foreach(fault corrupt_container corrupt_patch wrong_new_hash no_hashes upper_hashes list_forms
         unsafe_absolute unsafe_drive unsafe_parent)
   set(name OkuSetup_delta_${fault})
   set(dir ${delta_packages}/${name})
@@ -52,6 +52,8 @@ foreach(entry
     update|Delta.UpdatesTheOlderInstallationToAFreshInstallOfTheNewer
     upper_case_hashes|Cases/DeltaSuccess.Updates/upper_case_hashes
     empty_file_list|Cases/DeltaSuccess.Updates/empty_file_list
+    file_list_forms|Cases/DeltaSuccess.Updates/file_list_forms
+    kill_running_product|Cases/DeltaSuccess.Updates/kill_running_product
     modified_installed_file|${failure}/modified_installed_file
     corrupt_patch_container|${failure}/corrupt_patch_container
     corrupt_patch|${failure}/corrupt_patch
@@ -70,4 +72,7 @@ foreach(entry
     COMMAND ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh ${test} ${CMAKE_BINARY_DIR}/wine-run.sh
       $<TARGET_FILE:delta_scenarios> --gtest_color=no --gtest_filter=${filter}
     TIMEOUT 400 ENV OKU_WINE_TIMEOUT=400)
+  # A filter that selects nothing would pass silently.
+  set_tests_properties(${test} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test\\."
+    FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
 endforeach()

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/portable/text.h"
 #include "tests/support/test_support.h"
 
@@ -165,33 +166,78 @@ TEST_F(Delta, UpdatesTheOlderInstallationToAFreshInstallOfTheNewer) {
   ExpectSameFiles(updatedFiles, ProductFiles(fresh, true));
 }
 
+enum class Setting { None, Lantern, RunningProduct };
+
 struct SuccessCase {
   const char* name;
   const wchar_t* variant;
-  bool plantLantern;  // an analytics folder in the installed version folder
-  const wchar_t* logLine;
+  Setting setting;
+  const wchar_t* arguments;
+  std::vector<std::wstring> logLines;  // "%n": the number of files of the older version
 };
 
 const SuccessCase kSuccesses[] = {
     // Hashes written in upper case match the lower-case digests.
-    {"upper_case_hashes", L"OkuSetup_delta_upper_hashes.exe", false, L"[Delta] Step3 OK: hash 匹配"},
-    // An empty "file_list": the recursive copy, which leaves the "lantern" folder out.
-    {"empty_file_list", L"OkuSetup_delta_recursive.exe", true, L"[Delta] manifest 无 file_list，使用递归复制"},
+    {"upper_case_hashes", L"OkuSetup_delta_upper_hashes.exe", Setting::None, L"", {L"[Delta] Step3 OK: hash 匹配"}},
+    // An empty "file_list": the recursive copy, which leaves the analytics folder out.
+    {"empty_file_list", L"OkuSetup_delta_recursive.exe", Setting::Lantern, L"",
+     {L"[Delta] manifest 无 file_list，使用递归复制"}},
+    // Entries without "Chrome-bin/" are copied from the same relative path; a missing one is
+    // skipped and not counted.
+    {"file_list_forms", L"OkuSetup_delta_list_forms.exe", Setting::None, L"",
+     {L"[Delta] manifest file_list: %N 个文件", L"[Delta] 白名单复制完成: %n 个文件"}},
+    // "kill" ends the running product before its files are replaced.
+    {"kill_running_product", L"OkuSetup_update.exe", Setting::RunningProduct, L" kill", {}},
 };
+
+// Files of the older version's archive tree as the build staged it.
+int OldFileCount() {
+  std::map<std::wstring, std::string> tree;
+  CollectTree(BinDirectory() + L"\\..\\product\\old\\Chrome-bin", L"", tree);
+  int count = 0;
+  for (const auto& entry : tree) count += entry.first.back() != L'\\';
+  return count;
+}
+
+std::wstring WithCounts(std::wstring line) {
+  for (const auto& [mark, value] : {std::pair{L"%n", OldFileCount()}, std::pair{L"%N", OldFileCount() + 1}}) {
+    const size_t at = line.find(mark);
+    if (at != std::wstring::npos) line.replace(at, 2, std::to_wstring(value));
+  }
+  return line;
+}
 
 class DeltaSuccess : public Delta, public ::testing::WithParamInterface<SuccessCase> {};
 
 TEST_P(DeltaSuccess, Updates) {
   const SuccessCase& c = GetParam();
   ASSERT_NO_FATAL_FAILURE(InstallBase());
-  if (c.plantLantern) {
+  if (c.setting == Setting::Lantern) {
     const std::wstring lantern = dir_ + L"\\" OKU_PRODUCT_VERSION_OLD L"\\lantern";
     ::CreateDirectoryW(lantern.c_str(), nullptr);
     ASSERT_TRUE(WriteFileBytes(lantern + L"\\lantern_sdk.dll", "copied here by the product at run time"));
   }
-  ASSERT_EQ(RunSilently(Variant(c.variant)), 0u);
+  oku::KernelHandle product;
+  if (c.setting == Setting::RunningProduct) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION info{};
+    std::wstring line = L"\"" + dir_ + L"\\oku.compass.exe\"";
+    ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+    ::CloseHandle(info.hThread);
+    product.reset(info.hProcess);
+    ::WaitForInputIdle(product.get(), 10000);
+    ASSERT_EQ(::WaitForSingleObject(product.get(), 1000), static_cast<DWORD>(WAIT_TIMEOUT)) << "the product runs";
+  }
+  const DWORD code = RunSilently(Variant(c.variant), c.arguments);
+  if (product) {
+    EXPECT_EQ(::WaitForSingleObject(product.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the product was ended";
+    ::TerminateProcess(product.get(), 1);
+  }
+  ASSERT_EQ(code, 0u);
   ExpectUpdated();
-  EXPECT_TRUE(Contains(SessionLog(), c.logLine));
+  const std::wstring log = SessionLog();
+  for (const std::wstring& line : c.logLines) EXPECT_TRUE(Contains(log, WithCounts(line))) << oku::Utf8FromWide(line);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, DeltaSuccess, ::testing::ValuesIn(kSuccesses),

@@ -8,6 +8,7 @@
 #   upper_hashes       both hashes in upper case (valid)
 #   unsafe_absolute, unsafe_drive, unsafe_parent
 #                      one "file_list" entry leaves the installation directory
+#   list_forms         the locales listed without "Chrome-bin/", one listed file missing (valid)
 set -euo pipefail
 good="$1" fault="$2" out="$3" prefix="$4"
 rm -rf "$out"
@@ -41,6 +42,11 @@ case "$fault" in
   upper_hashes)
     sed -i 's#\("[a-z_]*_chrome_7z_sha256": "\)\([0-9a-f]*\)"#\1\U\2"#' "$manifest"
     grep -q '"base_chrome_7z_sha256": "[0-9A-F]\{64\}"' "$manifest"
+    ;;
+  list_forms)
+    sed -i 's#"Chrome-bin/\([^"]*/locales/[^"]*\)"#"\1"#' "$manifest"
+    grep -q '^    "[0-9.]*/locales/' "$manifest"
+    add_entry "Chrome-bin/no_such_file.dll"
     ;;
   unsafe_absolute) add_entry "/users/Public/secret.txt" ;;
   unsafe_drive) add_entry "C:/windows/win.ini" ;;
