@@ -15,6 +15,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$(cd "${1:-$root/build}" && pwd)
 work=${DELTA_BENCH_DIR:-/tmp/delta-bench}
 sevenzip=$(sed -n 's/^OKU_7ZA_EXE:FILEPATH=//p' "$build/CMakeCache.txt")
+[ -f "$sevenzip" ] || { echo "bench/delta: no 7za.exe at '$sevenzip' (scripts/bootstrap.sh installs it)" >&2; exit 1; }
 ninja -C "$build" package_helper zucchini >/dev/null
 helper=$build/bin/tools/package_helper.exe
 zucchini=$build/bin/tools/zucchini.exe
