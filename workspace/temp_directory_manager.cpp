@@ -291,7 +291,10 @@ bool TempDirectoryManager::CreateHiddenDirectory(const wchar_t* path) {
       LogInfo(L"    CreateDirectory() 失败，错误码: " + Decimal(error));
       return false;
     }
+    // Not made by this run (a leftover that could not be deleted, or made again in between):
+    // its contents are someone else's, and the libraries loaded from here must be ours.
     LogInfo(L"    目录已存在ERROR_ALREADY_EXISTS");
+    return false;
   }
   LogInfo(L"    设置隐藏属性...");
   if (::SetFileAttributesW(path, FILE_ATTRIBUTE_HIDDEN)) {

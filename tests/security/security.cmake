@@ -27,3 +27,10 @@ oku_add_script_test(security_planted_dlls
     ${OKU_TEST_GROUP_DIR}/planted-dlls.sh ${CMAKE_BINARY_DIR}/bin/tools/planted $<TARGET_FILE:window_closer>
     $<TARGET_FILE:planting_control>
   TIMEOUT 600 ENV OKU_WINE_TIMEOUT=300)
+
+# Working directories prepared by someone else, against the real TempDirectoryManager.
+oku_add_wine_test(security_working_directory_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/working_directory_test.cpp
+  LIBS workspace common oku_test_support
+  DEPENDS planted_dlls lantern_sdk dockit
+  LOCKS wine-user-state)
