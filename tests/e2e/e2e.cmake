@@ -30,6 +30,8 @@ function(oku_e2e_scenario filter)
   list(APPEND command ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:e2e_scenarios> --gtest_color=no
     --gtest_filter=${filter})
   oku_add_script_test(e2e_${name} COMMAND ${command} TIMEOUT ${S_TIMEOUT} ENV OKU_WINE_TIMEOUT=${S_TIMEOUT})
+  # A filter that matches nothing would pass with exit code 0.
+  set_tests_properties(e2e_${name} PROPERTIES FAIL_REGULAR_EXPRESSION "Running 0 tests")
 endfunction()
 
 oku_e2e_scenario(Silent.FreshInstallToTheDefaultDirectory)
