@@ -28,6 +28,11 @@ bool IsSafeRelative(const std::wstring& path) {
   if (path.empty()) return false;
   if (path[0] == L'\\' || path[0] == L'/') return false;  // rooted
   if (path.find(L':') != std::wstring::npos) return false;  // a drive or an alternate stream
+  // No control characters: Windows allows none in names, and a NUL would end the path the file
+  // functions see ("..\0x" is checked as a name but opened as "..").
+  for (const wchar_t c : path) {
+    if (static_cast<unsigned>(c) < 0x20) return false;
+  }
   size_t start = 0;
   while (start <= path.size()) {
     size_t end = path.find_first_of(L"\\/", start);
