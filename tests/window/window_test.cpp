@@ -275,7 +275,8 @@ std::wstring ShownPath(HWND window, int dpi) {
   HWND edit = nullptr;
   WaitUntil([&] { return (edit = ::FindWindowExW(window, nullptr, L"Edit", nullptr)) != nullptr; }, 5000);
   wchar_t text[512] = {};
-  if (edit) ::GetWindowTextW(edit, text, 512);
+  // WM_GETTEXT itself: GetWindowText does not ask a control of another process.
+  if (edit) ::SendMessageW(edit, WM_GETTEXT, 512, reinterpret_cast<LPARAM>(text));
   ClickControl(window, L::kAppIcon, dpi);  // focus away again
   return text;
 }
