@@ -1,0 +1,29 @@
+# Faults end to end: the real OkuSetup.exe /S killed, fed damaged packages, given overlong paths;
+# the uninstaller against locked, read-only and linked files. Each case from a clean prefix.
+oku_add_script_test(faults_kill_points
+  COMMAND ${OKU_TEST_GROUP_DIR}/kill-points.sh 20
+  TIMEOUT 1500 ENV OKU_WINE_TIMEOUT=240)
+
+# Damaged packages: a payload resource missing, one replaced by damaged bytes (a layout cut off
+# in the middle of a tag, an analytics library that is no DLL, a product installer cut short).
+set(fault_dir ${CMAKE_CURRENT_BINARY_DIR}/faults_payload)
+file(READ ${CMAKE_SOURCE_DIR}/resources/main.xml fault_layout)
+string(LENGTH "${fault_layout}" fault_length)
+math(EXPR fault_half "${fault_length} / 2")
+string(SUBSTRING "${fault_layout}" 0 ${fault_half} fault_layout)
+file(WRITE ${fault_dir}/main.xml "${fault_layout}<Button name=\"unterminated")
+file(WRITE ${fault_dir}/lantern_sdk.dll "not a library\n")
+file(WRITE ${fault_dir}/damaged_main_xml.rc "106 RCDATA \"${fault_dir}/main.xml\"\n")
+file(WRITE ${fault_dir}/damaged_lantern.rc "112 RCDATA \"${fault_dir}/lantern_sdk.dll\"\n")
+oku_installer_variant(OkuSetup_fault_no_mini_installer OUTPUT_NAME OkuSetup_fault_no_mini_installer.exe OMIT 111)
+oku_installer_variant(OkuSetup_fault_no_tessel OUTPUT_NAME OkuSetup_fault_no_tessel.exe OMIT 117)
+oku_installer_variant(OkuSetup_fault_damaged_main_xml OUTPUT_NAME OkuSetup_fault_damaged_main_xml.exe
+  OMIT 106 EXTRA_RC ${fault_dir}/damaged_main_xml.rc)
+oku_installer_variant(OkuSetup_fault_damaged_lantern OUTPUT_NAME OkuSetup_fault_damaged_lantern.exe
+  OMIT 112 EXTRA_RC ${fault_dir}/damaged_lantern.rc)
+add_custom_target(fault_variants DEPENDS OkuSetup_fault_no_mini_installer OkuSetup_fault_no_tessel
+  OkuSetup_fault_damaged_main_xml OkuSetup_fault_damaged_lantern)
+oku_add_script_test(faults_damaged_packages
+  COMMAND ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh faults_damaged_packages
+    ${OKU_TEST_GROUP_DIR}/damaged-packages.sh
+  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=180)

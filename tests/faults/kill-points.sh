@@ -1,0 +1,119 @@
+#!/usr/bin/env bash
+# kill-points.sh [points]
+# The silent installer killed (SIGKILL of its Wine process: no clean-up of its own runs) at
+# <points> places spread over a whole run, each from a clean prefix (a copy of the template):
+#   - the killed run's session log keeps every line it had written when it was killed (a copy
+#     taken just before the kill is a prefix of the file afterwards) and ends with a whole line;
+#   - the next OkuSetup.exe /S succeeds (exit 0, product key and oku.compass.exe present);
+#   - afterwards no working directory is left (%TEMP%\OkuSetup_*, %LOCALAPPDATA%\OkuSetup\Temp_*,
+#     .OkuSetupTemp beside the installer).
+# The places are log line counts: a first, uninterrupted run gives the total number of lines.
+set -u
+points="${1:-20}"
+template="${OKU_WINEPREFIX_TEMPLATE:?}"
+root="${OKU_BUILD_DIR:?}/e2e-prefixes"
+run="${OKU_WINE_RUN:?}"
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+failures=0
+
+fresh() {  # fresh <name>: a clean prefix with the installer in C:\dl
+  export WINEPREFIX="$root/$1"
+  WINEPREFIX="$WINEPREFIX" timeout 30 wineserver -k 2>/dev/null || true
+  rm -rf "$WINEPREFIX" && cp -a "$template" "$WINEPREFIX"
+  mkdir -p "$WINEPREFIX/drive_c/dl" && cp "$OKU_BIN_DIR/OkuSetup.exe" "$WINEPREFIX/drive_c/dl/"
+  temp="$WINEPREFIX/drive_c/users/root/Temp"
+  log="$temp/OkuSetupLogs/oku_install.log"
+}
+finish() {
+  timeout 30 wineserver -k 2>/dev/null || true
+  [ "${OKU_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX"
+}
+lines() { [ -f "$1" ] && wc -l < "$1" || echo 0; }
+
+# The reference run: how many lines a whole silent installation writes.
+fresh faults_kill_reference
+"$run" 'C:\dl\OkuSetup.exe' /S &
+launcher=$!
+# The last lines come in one burst before the log is moved into the installation directory:
+# the places are spread over the lines a watcher can see in the temporary directory.
+seen=0
+while kill -0 "$launcher" 2>/dev/null; do
+  n=$(lines "$log"); [ "$n" -gt "$seen" ] && seen=$n
+  sleep 0.005
+done
+wait "$launcher"
+status=$?
+final="$WINEPREFIX/drive_c/users/root/AppData/Local/oku.compass/Application/oku_install.log"
+total=$(lines "$final")
+finish
+if [ "$status" != 0 ] || [ "$total" -lt 40 ]; then
+  echo "FAIL reference run: exit $status, $total log lines"
+  exit 1
+fi
+echo "reference run: $total log lines, $seen seen before the log was moved"
+total=$seen
+
+# OKU_KILL_LINES="342 400" reruns chosen places.
+places=()
+for i in $(seq 1 "$points"); do places+=($(( (total * i) / (points + 1) ))); done
+[ -n "${OKU_KILL_LINES:-}" ] && read -r -a places <<<"$OKU_KILL_LINES"
+i=0
+for at in "${places[@]}"; do
+  i=$((i + 1))
+  [ "$at" -lt 2 ] && at=2
+  fresh "faults_kill_$i"
+  "$run" 'C:\dl\OkuSetup.exe' /S &
+  launcher=$!
+  victim=""
+  deadline=$((SECONDS + 120))
+  while [ $SECONDS -lt $deadline ] && kill -0 "$launcher" 2>/dev/null; do
+    [ -z "$victim" ] && victim=$(pgrep -P "$launcher" | head -1)
+    if [ -n "$victim" ] && [ "$(lines "$log")" -ge "$at" ]; then
+      cp "$log" "$WINEPREFIX/before-kill.log" 2>/dev/null
+      kill -KILL "$victim" 2>/dev/null
+      break
+    fi
+    sleep 0.005
+  done
+  wait "$launcher" 2>/dev/null
+  killed_at=$(lines "$WINEPREFIX/before-kill.log")
+  problems=""
+  if [ ! -f "$WINEPREFIX/before-kill.log" ]; then
+    problems+=" run ended before line $at (not killed);"
+  else
+    size=$(stat -c %s "$WINEPREFIX/before-kill.log")
+    # The killed run's log, before the next run replaces it.
+    if ! cmp -s -n "$size" "$WINEPREFIX/before-kill.log" "$log"; then problems+=" log lost lines it had written;"; fi
+    if [ -s "$log" ] && [ "$(tail -c 1 "$log" | od -An -tx1 | tr -d ' ')" != 0a ]; then problems+=" log ends mid-line;"; fi
+    if ! iconv -f utf-8 -t utf-8 "$log" >/dev/null 2>&1; then problems+=" log is not valid UTF-8;"; fi
+  fi
+  # What the killed run started (the product installer) goes down with it, as after a crash or
+  # a forced shutdown of the session; OKU_KILL_ORPHANS=wait lets it finish on its own instead.
+  if [ "${OKU_KILL_ORPHANS:-kill}" = wait ]; then
+    timeout 240 wineserver -w 2>/dev/null
+  else
+    timeout 30 wineserver -k 2>/dev/null
+  fi
+  "$run" 'C:\dl\OkuSetup.exe' /S
+  next=$?
+  [ "$next" = 0 ] || problems+=" next run exit $next;"
+  install=$("$run" reg query 'HKCU\Software\Oku.compass' /v OkuInstallPath 2>/dev/null | tr -d '\r' |
+    sed -n 's/.*REG_SZ[[:space:]]*//p')
+  if [ -z "$install" ]; then
+    problems+=" no OkuInstallPath after the next run;"
+  else
+    unix_install="$WINEPREFIX/drive_c/$(printf '%s' "${install#C:\\}" | tr '\\' '/')"
+    [ -f "$unix_install/oku.compass.exe" ] || problems+=" oku.compass.exe missing in $install;"
+  fi
+  stray=$(cd "$WINEPREFIX/drive_c" && ls -d users/root/Temp/OkuSetup_* users/root/AppData/Local/OkuSetup/Temp_* \
+    dl/.OkuSetupTemp 2>/dev/null | tr '\n' ' ')
+  [ -z "$stray" ] || problems+=" stray working directories: $stray;"
+  if [ -n "$problems" ]; then
+    echo "FAIL kill $i at line $killed_at/$total:$problems"
+    failures=$((failures + 1))
+  else
+    echo "ok   kill $i at line $killed_at/$total: log intact, next run 0, nothing left over"
+  fi
+  finish
+done
+exit $((failures > 0))
