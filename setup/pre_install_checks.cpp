@@ -5,7 +5,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <cwctype>
 #include <vector>
 
 #include "common/handles.h"
@@ -30,9 +29,15 @@ namespace {
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 constexpr wchar_t kProductExe[] = L"oku.compass.exe";
 
-std::wstring Lower(std::wstring text) {
-  for (auto& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
+// Paths compare as the file system does: ignoring case beyond ASCII too ("Ä" and "ä").
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+// True when path lies inside dir (not when it is dir itself).
+bool IsInside(const std::wstring& path, const std::wstring& dir) {
+  return path.size() > dir.size() + 1 && path[dir.size()] == L'\\' && SamePath(path.substr(0, dir.size()), dir);
 }
 
 std::wstring WithoutTrailingSlash(std::wstring path) {
@@ -46,19 +51,23 @@ std::wstring KnownFolder(int csidl) {
   return WithoutTrailingSlash(path);
 }
 
-// Directories that a shortcut must never lead us to delete wholesale, whatever its target says.
-bool IsProtectedDirectory(const std::wstring& dir) {
-  const std::wstring candidate = Lower(WithoutTrailingSlash(dir));
+// Directories that a shortcut must never lead us to delete wholesale, whatever its target says:
+// drive and share roots, known shell folders, the chosen installation directory's ancestors, and
+// a directory holding the product's user data ("User Data", kept by every removal).
+bool IsProtectedDirectory(const std::wstring& dir, const std::wstring& installDir) {
+  const std::wstring candidate = WithoutTrailingSlash(dir);
   if (candidate.size() <= 3) return true;  // a drive root such as C:\ or an unusable path
   if (candidate.rfind(L"\\\\", 0) == 0 && std::count(candidate.begin(), candidate.end(), L'\\') <= 3) return true;
+  if (IsInside(WithoutTrailingSlash(installDir), candidate)) return true;
+  if (oku::DirectoryExists(oku::JoinPath(candidate, L"User Data"))) return true;
   static const int kFolders[] = {CSIDL_PROFILE,        CSIDL_DESKTOPDIRECTORY, CSIDL_PERSONAL, CSIDL_APPDATA,
                                  CSIDL_LOCAL_APPDATA,  CSIDL_PROGRAMS,         CSIDL_STARTMENU, CSIDL_PROGRAM_FILES,
                                  CSIDL_PROGRAM_FILESX86, CSIDL_WINDOWS,        CSIDL_SYSTEM,    CSIDL_COMMON_APPDATA,
                                  CSIDL_COMMON_DESKTOPDIRECTORY, CSIDL_COMMON_PROGRAMS, CSIDL_MYPICTURES,
                                  CSIDL_MYMUSIC,        CSIDL_MYVIDEO,          CSIDL_INTERNET_CACHE};
   for (int folder : kFolders) {
-    const std::wstring known = Lower(KnownFolder(folder));
-    if (!known.empty() && known == candidate) return true;
+    const std::wstring known = KnownFolder(folder);
+    if (!known.empty() && SamePath(known, candidate)) return true;
   }
   return false;
 }
@@ -136,7 +145,7 @@ bool CheckPreviousPath(const std::wstring& installDir) {
     LogInfo(L"没有找到上次安装的路径，不相同！ 但是没找到所以没办法卸载！");
     return true;
   }
-  return EqualsIgnoreCaseAscii(recorded, installDir);
+  return SamePath(recorded, installDir);
 }
 
 void UninstallPreviousInstallation() {
@@ -158,7 +167,7 @@ void RemoveOldInstallationByShortcuts(const std::wstring& installDir) {
       continue;
     }
     const std::wstring parent = shortcut.targetPath.substr(0, slash);
-    if (EqualsIgnoreCaseAscii(parent, installDir)) {
+    if (SamePath(parent, installDir)) {
       LogInfo(L"目标路径不应该删除，跳过: " + parent);
       continue;
     }
@@ -175,7 +184,7 @@ void RemoveOldInstallationByShortcuts(const std::wstring& installDir) {
       // folder) keeps its contents and loses only the shortcut.
       const bool holdsProduct = EqualsIgnoreCaseAscii(FileNameOf(shortcut.targetPath), kProductExe) &&
                                 oku::FileExists(oku::JoinPath(parent, kProductExe));
-      if (!holdsProduct || IsProtectedDirectory(parent)) {
+      if (!holdsProduct || IsProtectedDirectory(parent, installDir)) {
         LogInfo(L"目录不该删除，跳过: " + name);
         LogInfo(L"但是要删除快捷方式！");
       } else {
@@ -227,7 +236,7 @@ void DeleteAllFilesInDirectory(const std::wstring& dir) {
 bool CheckRegistryState(const std::wstring& installDir) {
   LogInfo(L"开始检查注册表！");
   const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
-  if (!recorded.empty() && !EqualsIgnoreCaseAscii(recorded, installDir)) {
+  if (!recorded.empty() && !SamePath(recorded, installDir)) {
     LogInfo(L"注册表存在，但是不是当前安装路径，需要删除！");
     if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, kProductKey)) {
       LogInfo(L"删除注册表失败，取消安装！");

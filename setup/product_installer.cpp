@@ -75,7 +75,7 @@ bool MoveUninstaller(const std::wstring& installDir) {
   return true;
 }
 
-int RunMiniInstaller(const std::wstring& installDir) {
+int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   const std::wstring exe = JoinPath(installDir, kMiniInstaller);
   const std::wstring logPath = installDir + L"\\okuinfo\\mini_installer_log.log";
   LogInfo(L"installerPath: " + exe);
@@ -102,7 +102,7 @@ int RunMiniInstaller(const std::wstring& installDir) {
   oku::KernelHandle thread(info.hThread);
   LogInfo(std::wstring(kMiniInstaller) + L" 进程创建成功，PID: " + ToWide(info.dwProcessId));
   ::ResumeThread(thread.get());
-  const DWORD wait = ::WaitForSingleObject(process.get(), kMiniInstallerWaitMs);
+  const DWORD wait = ::WaitForSingleObject(process.get(), waitMs);
   if (wait == WAIT_TIMEOUT) {
     LogInfo(std::wstring(kMiniInstaller) + L" 进程超时，直接结束！");
     ::TerminateProcess(process.get(), 1);

@@ -23,8 +23,9 @@ bool MoveUninstaller(const std::wstring& installDir);
 int LaunchMiniInstaller(const InstallerLauncher& launcher, const std::wstring& installDir,
                         const std::wstring& workingDir);
 // Starts D\mini_installer.exe suspended, waits up to five minutes (terminating it then), and
-// returns its exit code, 1002 or 1003.
-int RunMiniInstaller(const std::wstring& installDir);
+// returns its exit code, 1002 or 1003. waitMs exists for tests of the timeout; the installer
+// always uses the default.
+int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs = kMiniInstallerWaitMs);
 // D\oku.compass.exe unless the product already runs.
 void LaunchInstalledProduct(const std::wstring& installDir);
 // The working directory's version.txt as written to the "version" record (logging every step);
