@@ -27,3 +27,14 @@ oku_add_script_test(faults_damaged_packages
   COMMAND ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh faults_damaged_packages
     ${OKU_TEST_GROUP_DIR}/damaged-packages.sh
   TIMEOUT 900 ENV OKU_WINE_TIMEOUT=180)
+
+# Installation directories of 100 to 400 characters.
+oku_add_script_test(faults_long_paths
+  COMMAND ${OKU_TEST_GROUP_DIR}/long-paths.sh
+  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=180)
+
+# The installed uninstaller against read-only files, a link to a folder outside the installation
+# and a file held open by another process.
+oku_add_script_test(faults_uninstall_obstacles
+  COMMAND ${OKU_TEST_GROUP_DIR}/uninstall-obstacles.sh
+  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=200)

@@ -28,7 +28,7 @@ finish() {
   timeout 30 wineserver -k 2>/dev/null || true
   [ "${OKU_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX"
 }
-lines() { [ -f "$1" ] && wc -l < "$1" || echo 0; }
+lines() { [ -f "$1" ] && wc -l 2>/dev/null < "$1" || echo 0; }
 
 # The reference run: how many lines a whole silent installation writes.
 fresh faults_kill_reference
@@ -96,7 +96,7 @@ for at in "${places[@]}"; do
   fi
   "$run" 'C:\dl\OkuSetup.exe' /S
   next=$?
-  [ "$next" = 0 ] || problems+=" next run exit $next;"
+  [ "$next" = 0 ] || problems+=" next run exit $next (low byte of the Windows code);"
   install=$("$run" reg query 'HKCU\Software\Oku.compass' /v OkuInstallPath 2>/dev/null | tr -d '\r' |
     sed -n 's/.*REG_SZ[[:space:]]*//p')
   if [ -z "$install" ]; then
