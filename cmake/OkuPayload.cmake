@@ -149,6 +149,7 @@ function(oku_installer_variant target)
   get_target_property(libs OkuSetup LINK_LIBRARIES)
   list(REMOVE_ITEM libs oku_warnings)
   target_link_libraries(${target} PRIVATE ${libs})
+  target_link_options(${target} PRIVATE ${OKU_SHIPPED_LINK_OPTIONS})
   oku_version_resource(${target} NAME "OkuSetup" FILE "oku_installer.exe" VERSION ${V_VERSION}
     ICON ${CMAKE_SOURCE_DIR}/resources/app.ico DESCRIPTION "Oku.compass Setup" RCNAME ${target}_version)
   set_target_properties(${target} PROPERTIES
