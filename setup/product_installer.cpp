@@ -106,6 +106,8 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   if (wait == WAIT_TIMEOUT) {
     LogInfo(std::wstring(kMiniInstaller) + L" 进程超时，直接结束！");
     ::TerminateProcess(process.get(), 1);
+    // Termination is asynchronous: let it finish before anyone deletes the installer's file.
+    ::WaitForSingleObject(process.get(), 10000);
     return kLaunchWaitFailed;
   }
   if (wait != WAIT_OBJECT_0) {
