@@ -538,15 +538,45 @@ bool ChildProcessDeleter::RunDeletionCommands(const std::wstring& command, const
   return false;
 }
 
+namespace {
+
+// A command that starts with a bare program name (the deletion commands' cmd.exe and
+// powershell.exe) runs that program from the system directory only: one planted beside the
+// uninstaller or in the current directory never runs. Empty when the system has none. A command
+// that names its program by path runs as given (`byPath` set).
+std::wstring SystemProgramFor(const std::wstring& commandLine, bool& byPath) {
+  const std::wstring program = commandLine.substr(0, commandLine.find(L' '));
+  byPath = program.find_first_of(L"\\/:\"") != std::wstring::npos;
+  if (byPath) return {};
+  wchar_t system[MAX_PATH] = {};
+  const UINT length = ::GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  for (const wchar_t* folder : {L"\\", L"\\WindowsPowerShell\\v1.0\\"}) {
+    const std::wstring candidate = std::wstring(system) + folder + program;
+    const DWORD attributes = ::GetFileAttributesW(candidate.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return candidate;
+  }
+  return {};
+}
+
+}  // namespace
+
 int ChildProcessDeleter::RunHiddenProcess(const std::wstring& commandLine, DWORD timeoutMs,
                                           const std::wstring& description) const {
+  bool byPath = false;
+  const std::wstring application = SystemProgramFor(commandLine, byPath);
+  if (!byPath && application.empty()) {
+    LogInfo(L"Failed to create child process for " + description + L", error: " + Decimal(ERROR_FILE_NOT_FOUND));
+    return -1;
+  }
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_HIDE;
   PROCESS_INFORMATION info{};
   std::wstring mutableLine = commandLine;
-  if (!::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+  if (!::CreateProcessW(byPath ? nullptr : application.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &info)) {
     LogInfo(L"Failed to create child process for " + description + L", error: " + Decimal(::GetLastError()));
     return -1;
   }

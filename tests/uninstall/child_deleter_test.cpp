@@ -116,6 +116,18 @@ TEST_F(ChildDeleter, ExitCodesAndStartFailures) {
   EXPECT_NE(Log().find(L"Failed to create child process for delete file, error: "), std::wstring::npos);
 }
 
+// A "cmd.exe" in the current directory (searched before the system directory) is never started.
+TEST_F(ChildDeleter, PlantedInterpreterInTheCurrentDirectoryIsNotRun) {
+  const std::wstring planted = scratch_.Child(L"cmd.exe");
+  ASSERT_TRUE(::CopyFileW(oku::test::LockfileExe().c_str(), planted.c_str(), FALSE));
+  wchar_t previous[MAX_PATH] = {};
+  ::GetCurrentDirectoryW(MAX_PATH, previous);
+  ::SetCurrentDirectoryW(scratch_.path().c_str());
+  const int code = deleter_.RunHiddenProcess(L"cmd.exe /C exit 7", 10000, L"delete file");
+  ::SetCurrentDirectoryW(previous);
+  EXPECT_EQ(code, 7) << "the system's cmd.exe ran, not the planted one";
+}
+
 TEST_F(ChildDeleter, ClimbRemovesEmptiedFoldersAndStopsAtTheInstallation) {
   const std::wstring install = scratch_.Child(L"install");
   for (const wchar_t* sub : {L"", L"\\uninstall", L"\\147.0.7731.5020", L"\\147.0.7731.5020\\Installer"}) {
