@@ -1,6 +1,8 @@
 // Baselines of the installer's start-up figures: with "--exit" the smallest program run (start
-// and exit under Wine); otherwise a bare 640 x 460 window, class and title "OkuBareWindow",
-// painted in the installer's accent colour with one FillRect.
+// and exit under Wine); with "--desktop" the same after asking for the desktop window (under Wine
+// the first such call in a prefix starts its desktop process, which Windows always has running);
+// otherwise a bare 640 x 460 window, class and title "OkuBareWindow", painted in the installer's
+// accent colour with one FillRect.
 #include <windows.h>
 
 #include <cwchar>
@@ -32,6 +34,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR commandLine, int) {
   if (std::wcsstr(commandLine, L"--exit")) return 0;
+  if (std::wcsstr(commandLine, L"--desktop")) return ::GetDesktopWindow() ? 0 : 1;
   WNDCLASSEXW windowClass{};
   windowClass.cbSize = sizeof(windowClass);
   windowClass.lpfnWndProc = WindowProc;

@@ -103,14 +103,15 @@ else
   "$root/bench/zucchini/run.sh" "$build" >"$out/zucchini.txt" 2>&1 || echo "FAILED: bench/zucchini/run.sh exit $?" >>"$out/zucchini.txt"
 fi
 
-# --- a fresh prefix copy with a persistent wineserver, warmed up ----------------------------------
+# --- a fresh prefix copy with a persistent wineserver and its desktop process running (as on
+# Windows, where both are there before any program starts) -------------------------------------
 fresh_prefix() {
   local prefix=$1
   WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
   rm -rf "$prefix"
   cp -a "$template" "$prefix"
   WINEPREFIX=$prefix wineserver -p
-  WINEPREFIX=$prefix "$build/wine-run.sh" "$bench/bare_window.exe" --exit >/dev/null 2>&1 || true
+  WINEPREFIX=$prefix "$build/wine-run.sh" "$bench/bare_window.exe" --desktop >/dev/null 2>&1 || true
 }
 end_prefix() {
   WINEPREFIX=$1 timeout 30 wineserver -k 2>/dev/null || true
