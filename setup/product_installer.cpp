@@ -100,8 +100,10 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   }
   oku::KernelHandle process(info.hProcess);
   oku::KernelHandle thread(info.hThread);
-  LogInfo(std::wstring(kMiniInstaller) + L" 进程创建成功，PID: " + ToWide(info.dwProcessId));
+  // Resumed before anything else: should this process be stopped right here, a suspended
+  // orphan would hold mini_installer.exe for good and block the next run.
   ::ResumeThread(thread.get());
+  LogInfo(std::wstring(kMiniInstaller) + L" 进程创建成功，PID: " + ToWide(info.dwProcessId));
   const DWORD wait = ::WaitForSingleObject(process.get(), waitMs);
   if (wait == WAIT_TIMEOUT) {
     LogInfo(std::wstring(kMiniInstaller) + L" 进程超时，直接结束！");
