@@ -16,7 +16,12 @@ if [ -f tests/native/CMakeLists.txt ]; then
 fi
 
 # Wine tests last, so CTest's summary line closes the output.
+# Tests that drive windows with real mouse and keyboard input run alone on the display,
+# after the rest (other tests' windows would take their focus and clicks).
 cd build
+input_tests='^(window_|ui_toolkit_test$)'
 xvfb-run -a -s "-screen 0 1600x1200x24" \
-  ctest --output-on-failure --timeout 600 -j "${OKU_TEST_JOBS:-2}" "$@" || status=1
+  ctest --output-on-failure --timeout 600 -j "${OKU_TEST_JOBS:-2}" -E "$input_tests" "$@" || status=1
+xvfb-run -a -s "-screen 0 1600x1200x24" \
+  ctest --output-on-failure --timeout 600 -j 1 -R "$input_tests" "$@" || status=1
 exit $status

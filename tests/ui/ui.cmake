@@ -12,4 +12,5 @@ oku_add_wine_test(ui_toolkit_test
   SOURCES ${OKU_TEST_GROUP_DIR}/toolkit_test.cpp
   LIBS ui oku_test_support
   DEPENDS ui_probe
+  LOCKS x-display-input
   TIMEOUT 240)

@@ -28,7 +28,8 @@ function(oku_window_scenario filter)
     --gtest_filter=${filter})
   oku_add_script_test(window_${name} COMMAND ${command} TIMEOUT ${S_TIMEOUT}
     ENV OKU_WINE_TIMEOUT=${S_TIMEOUT} OKU_ARTIFACT_DIR=${CMAKE_BINARY_DIR}/artifacts/window)
-  set_tests_properties(window_${name} PROPERTIES SKIP_RETURN_CODE 77)
+  # Real mouse and keyboard input and screen captures: one scenario on the shared display at a time.
+  set_tests_properties(window_${name} PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK x-display-input)
 endfunction()
 
 oku_window_scenario(WindowInstall.OptionsViewInstallProgressAndCompletion)
