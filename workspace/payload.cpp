@@ -68,12 +68,12 @@ bool ExtractResource(HMODULE module, std::uint32_t id, const std::wstring& targe
     LogInfo(L"Resource extracted successfully: " + targetPath + L" (" + oku::ToWide(size) + L" bytes)");
     return true;
   }
+  // The partial file goes first: a log on the same full volume needs the room it gives back.
+  const bool diskFull = IsDiskFull(error);
+  if (diskFull) ::DeleteFileW(targetPath.c_str());
   LogError(L"Failed to write file: " + targetPath + L", expected: " + oku::ToWide(size) + L", written: " +
            oku::ToWide(written) + L", error: " + oku::ToWide(error));
-  if (IsDiskFull(error)) {
-    LogError(L"磁盘空间不足，已删除不完整文件");
-    ::DeleteFileW(targetPath.c_str());
-  }
+  if (diskFull) LogError(L"磁盘空间不足，已删除不完整文件");
   ::SetLastError(error);
   return false;
 }

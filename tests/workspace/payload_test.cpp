@@ -14,6 +14,7 @@
 
 #include "common/paths.h"
 #include "common/portable/text.h"
+#include "common/session_log.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -205,6 +206,35 @@ TEST(FixtureDiskFull, PartialFileIsDeleted) {
   EXPECT_EQ(ReadFileBytes(root + L"\\small.bin"), kKnown);
   EXPECT_FALSE(oku::PathExists(target));
   ::DeleteFileW((root + L"\\small.bin").c_str());
+}
+
+// The session log on the drive that fills up, ending exactly on a page: the failure lines need
+// room that only the deleted partial file gives back.
+TEST(FixtureDiskFull, FailureLinesReachALogOnTheSameDrive) {
+  const char* drive = std::getenv("OKU_DRIVE_T");
+  if (!drive || !*drive) GTEST_SKIP() << "no small tmpfs drive (with-drives.sh needs root to mount one)";
+  const std::wstring root = oku::WideFromUtf8(drive);
+  const std::wstring logPath = root + L"\\full.log";
+  const std::wstring target = root + L"\\big.bin";
+  InitLog(root, L"full.log");
+  // Pad the log to a multiple of the tmpfs page size, so the next line needs a new page.
+  constexpr std::uint64_t kPage = 4096;
+  const std::uint64_t before = GetFileSizeBytes(logPath);
+  LogInfo(L"x");
+  const std::uint64_t overhead = GetFileSizeBytes(logPath) - before - 1;
+  std::uint64_t size = GetFileSizeBytes(logPath);
+  while (size % kPage != 0) {
+    const std::uint64_t missing = kPage - size % kPage;
+    LogInfo(std::wstring(missing > overhead ? missing - overhead : missing + kPage - overhead, L'x'));
+    size = GetFileSizeBytes(logPath);
+  }
+  EXPECT_FALSE(ExtractResource(Self(), 3, target));
+  EXPECT_FALSE(oku::PathExists(target));
+  CloseLogFile();
+  const std::string log = ReadFileBytes(logPath);
+  ::DeleteFileW(logPath.c_str());
+  EXPECT_NE(log.find("Failed to write file: " + oku::Utf8FromWide(target)), std::string::npos);
+  EXPECT_NE(log.find(oku::Utf8FromWide(L"磁盘空间不足，已删除不完整文件")), std::string::npos);
 }
 
 }  // namespace
