@@ -165,6 +165,8 @@ CopyResult CopyFileWithReport(const std::wstring& source, const std::wstring& de
     return result;
   }
   const DWORD error = ::GetLastError();
+  // A copy cut short by a full disk is not left behind as if it were the file (Wine keeps it).
+  if (IsDiskFull(error)) ::DeleteFileW(destination.c_str());
   result.errorCode = error;
   result.errorText = GetCopyErrorText(error);
   LogError(L"✗ 文件复制失败: " + result.errorText + L" (错误码: " + oku::ToWide(error) + L")");

@@ -208,6 +208,21 @@ TEST(FixtureDiskFull, PartialFileIsDeleted) {
   ::DeleteFileW((root + L"\\small.bin").c_str());
 }
 
+TEST(FixtureDiskFull, CopyCutShortIsDeleted) {
+  const char* drive = std::getenv("OKU_DRIVE_T");
+  if (!drive || !*drive) GTEST_SKIP() << "no small tmpfs drive (with-drives.sh needs root to mount one)";
+  ScratchDirectory scratch(L"copy-full");
+  const std::wstring source = scratch.Child(L"big.bin");
+  ASSERT_TRUE(ExtractResource(Self(), 3, source));
+  const std::wstring target = oku::WideFromUtf8(drive) + L"\\copy.bin";
+  const CopyResult copy = CopyFileWithReport(source, target);
+  EXPECT_FALSE(copy.success);
+  EXPECT_TRUE(copy.errorCode == ERROR_DISK_FULL || copy.errorCode == ERROR_HANDLE_DISK_FULL) << copy.errorCode;
+  EXPECT_EQ(copy.errorText, L"磁盘空间不足");
+  EXPECT_EQ(copy.sourceSize, kBigSize);
+  EXPECT_FALSE(oku::PathExists(target));
+}
+
 // The session log on the drive that fills up, ending exactly on a page: the failure lines need
 // room that only the deleted partial file gives back.
 TEST(FixtureDiskFull, FailureLinesReachALogOnTheSameDrive) {
