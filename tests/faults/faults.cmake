@@ -38,3 +38,10 @@ oku_add_script_test(faults_long_paths
 oku_add_script_test(faults_uninstall_obstacles
   COMMAND ${OKU_TEST_GROUP_DIR}/uninstall-obstacles.sh
   TIMEOUT 900 ENV OKU_WINE_TIMEOUT=200)
+
+# A full volume while the payload is extracted (the working directory in each place it can take)
+# and while the installation directory is written; tmpfs mounts need root, else the test skips.
+oku_add_script_test(faults_disk_full
+  COMMAND ${OKU_TEST_GROUP_DIR}/disk-full.sh
+  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=240)
+set_tests_properties(faults_disk_full PROPERTIES SKIP_RETURN_CODE 77)
