@@ -14,6 +14,11 @@ bool DirectoryExists(const std::wstring& path) {
 
 bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
 std::wstring ExecutablePath() {
   wchar_t buffer[MAX_PATH] = {};
   const DWORD length = ::GetModuleFileNameW(nullptr, buffer, MAX_PATH);

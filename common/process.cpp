@@ -4,6 +4,7 @@
 #include <tlhelp32.h>
 
 #include "common/handles.h"
+#include "common/paths.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
 
@@ -70,6 +71,26 @@ bool KillProcessByName(const std::wstring& name) {
   // Give terminated processes a moment to release their files before the caller touches them.
   ::Sleep(1000);
   return killed;
+}
+
+std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath) {
+  std::vector<oku::KernelHandle> found;
+  oku::KernelHandle snapshot = ProcessSnapshot();
+  if (!snapshot) return found;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (!oku::SamePath(name, entry.szExeFile)) continue;
+    oku::KernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
+                                            entry.th32ProcessID));
+    if (!process) continue;
+    std::wstring image(32768, L'\0');
+    DWORD length = static_cast<DWORD>(image.size());
+    if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) continue;
+    image.resize(length);
+    if (oku::SamePath(image, imagePath)) found.push_back(std::move(process));
+  }
+  return found;
 }
 
 std::uint64_t GetTickCountMs() {

@@ -5,11 +5,17 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
+
+#include "common/handles.h"
 
 // True when a process whose bare executable name equals name exactly (case-sensitive) runs.
 bool IsProcessRunning(const std::wstring& name);
 // Terminates every process of that name, pauses one second; true when at least one was killed.
 bool KillProcessByName(const std::wstring& name);
+// Processes of that bare executable name whose image is the file at imagePath, each opened for
+// waiting on and terminating; one that cannot be opened or queried is left out.
+std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath);
 // GetTickCount64; the all-ones value reads as 0.
 std::uint64_t GetTickCountMs();
 

@@ -70,6 +70,7 @@ void StartInstallation(InstallContext& context) {
     return;
   }
   SetFinalLogPath(installDir);
+  EndLeftoverProductInstaller(installDir);
 
   HMODULE self = ::GetModuleHandleW(nullptr);
   if (!UseAdministratorMode(context)) {

@@ -22,18 +22,13 @@
 #include "uninstall/uninstall_engine.h"
 
 using oku::EqualsIgnoreCaseAscii;
+using oku::SamePath;
 using oku::ToWide;
 
 namespace {
 
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 constexpr wchar_t kProductExe[] = L"oku.compass.exe";
-
-// Paths compare as the file system does: ignoring case beyond ASCII too ("Ä" and "ä").
-bool SamePath(const std::wstring& a, const std::wstring& b) {
-  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-         CSTR_EQUAL;
-}
 
 // True when path lies inside dir (not when it is dir itself).
 bool IsInside(const std::wstring& path, const std::wstring& dir) {

@@ -75,6 +75,29 @@ bool MoveUninstaller(const std::wstring& installDir) {
   return true;
 }
 
+bool EndLeftoverProductInstaller(const std::wstring& installDir, DWORD waitMs) {
+  const std::wstring exe = JoinPath(installDir, kMiniInstaller);
+  std::vector<oku::KernelHandle> leftovers = OpenProcessesByImage(kMiniInstaller, exe);
+  if (leftovers.empty()) return true;
+  LogInfo(L"发现上次未完成的安装留下的 mini_installer.exe 进程: " + ToWide(leftovers.size()) + L" 个, 等待其结束");
+  const ULONGLONG start = ::GetTickCount64();
+  bool allEnded = true;
+  for (const auto& process : leftovers) {
+    const ULONGLONG spent = ::GetTickCount64() - start;
+    const DWORD left = spent < waitMs ? static_cast<DWORD>(waitMs - spent) : 0;
+    if (::WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0) continue;
+    LogInfo(L"残留的 mini_installer.exe 进程未结束，强制结束, PID: " + ToWide(::GetProcessId(process.get())));
+    ::TerminateProcess(process.get(), 1);
+    // Termination is asynchronous: the file stays held until the process is gone.
+    if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) {
+      LogInfo(L"残留的 mini_installer.exe 进程无法结束，错误码: " + ToWide(::GetLastError()));
+      allEnded = false;
+    }
+  }
+  if (allEnded) LogInfo(L"残留的 mini_installer.exe 进程已结束");
+  return allEnded;
+}
+
 int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   const std::wstring exe = JoinPath(installDir, kMiniInstaller);
   const std::wstring logPath = installDir + L"\\okuinfo\\mini_installer_log.log";
@@ -90,8 +113,9 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = SW_SHOW;
   PROCESS_INFORMATION info{};
-  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &info)) {
+  // Not created suspended: should this process be stopped before it resumed the child, a
+  // suspended orphan would hold mini_installer.exe for good.
+  if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     const DWORD error = ::GetLastError();
     LogInfo(L"无法创建进程: " + exe);
     LogInfo(L"创建进程失败，错误码：" + ToWide(error));
@@ -100,9 +124,6 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   }
   oku::KernelHandle process(info.hProcess);
   oku::KernelHandle thread(info.hThread);
-  // Resumed before anything else: should this process be stopped right here, a suspended
-  // orphan would hold mini_installer.exe for good and block the next run.
-  ::ResumeThread(thread.get());
   LogInfo(std::wstring(kMiniInstaller) + L" 进程创建成功，PID: " + ToWide(info.dwProcessId));
   const DWORD wait = ::WaitForSingleObject(process.get(), waitMs);
   if (wait == WAIT_TIMEOUT) {

@@ -10,6 +10,7 @@
 constexpr int kLaunchCreateFailed = 1002;
 constexpr int kLaunchWaitFailed = 1003;
 constexpr DWORD kMiniInstallerWaitMs = 300000;
+constexpr DWORD kLeftoverInstallerWaitMs = 30000;
 
 struct InstallerLauncher {
   HWND ownerWindow = nullptr;  // not used for the launch itself
@@ -22,7 +23,11 @@ bool MoveUninstaller(const std::wstring& installDir);
 // working directory, which must then hold the install files.
 int LaunchMiniInstaller(const InstallerLauncher& launcher, const std::wstring& installDir,
                         const std::wstring& workingDir);
-// Starts D\mini_installer.exe suspended, waits up to five minutes (terminating it then), and
+// A product installer still running from D\mini_installer.exe was started by an interrupted
+// earlier run (one installer runs at a time) and holds that file: waits up to waitMs for it to
+// end, then terminates it. True when none is left.
+bool EndLeftoverProductInstaller(const std::wstring& installDir, DWORD waitMs = kLeftoverInstallerWaitMs);
+// Starts D\mini_installer.exe, waits up to five minutes (terminating it then), and
 // returns its exit code, 1002 or 1003. waitMs exists for tests of the timeout; the installer
 // always uses the default.
 int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs = kMiniInstallerWaitMs);

@@ -177,6 +177,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   EventScope copyScope("setup_copy_install_files_start", "setup_copy_install_files_completed", nullptr,
                        {{"install_path", Utf8FromWide(installDir)}, {"temp_dir", Utf8FromWide(workingDir)}});
   LogInfo(L"[Step3.1] 复制 mini_installer.exe");
+  EndLeftoverProductInstaller(installDir);
   if (!CopyFileWithReport(sourceInstaller, targetInstaller).success) {
     copyScope.SetError("mini_installer_copy_failed");
     return kQuietFilesFailed;

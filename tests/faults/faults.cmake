@@ -3,6 +3,11 @@
 oku_add_script_test(faults_kill_points
   COMMAND ${OKU_TEST_GROUP_DIR}/kill-points.sh 20
   TIMEOUT 1500 ENV OKU_WINE_TIMEOUT=240)
+# Killed around the start of the product installer, which goes on running: the next run must get
+# past the leftover that holds mini_installer.exe in the installation directory.
+oku_add_script_test(faults_kill_orphans
+  COMMAND ${OKU_TEST_GROUP_DIR}/kill-points.sh orphans
+  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=240)
 
 # Damaged packages: a payload resource missing, one replaced by damaged bytes (a layout cut off
 # in the middle of a tag, an analytics library that is no DLL, a product installer cut short).

@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
-# kill-points.sh [points]
+# kill-points.sh [points | orphans]
 # The silent installer killed (SIGKILL of its Wine process: no clean-up of its own runs) at
 # <points> places spread over a whole run, each from a clean prefix (a copy of the template):
 #   - the killed run's session log keeps every line it had written when it was killed (a copy
 #     taken just before the kill is a prefix of the file afterwards) and ends with a whole line;
+#     the next run keeps it as oku_install.previous.log;
 #   - the next OkuSetup.exe /S succeeds (exit 0, product key and oku.compass.exe present);
 #   - afterwards no working directory is left (%TEMP%\OkuSetup_*, %LOCALAPPDATA%\OkuSetup\Temp_*,
 #     .OkuSetupTemp beside the installer).
 # The places are log line counts: a first, uninterrupted run gives the total number of lines.
+# "orphans": the places are the moments around the start of the product installer, which is
+# left running (slowed down) while the next run starts at once and has to get past it.
 set -u
 points="${1:-20}"
+if [ "$points" = orphans ]; then
+  export OKU_KILL_ORPHANS=keep OKU_DEMO_INSTALLER_DELAY_MS=6000
+  orphan_places=("installerPathStr:" "mini_installer.exe 文件大小为" "mini_installer.exe 进程创建成功")
+fi
 template="${OKU_WINEPREFIX_TEMPLATE:?}"
 root="${OKU_BUILD_DIR:?}/e2e-prefixes"
 run="${OKU_WINE_RUN:?}"
@@ -30,6 +37,13 @@ finish() {
   [ "${OKU_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX"
 }
 lines() { [ -f "$1" ] && wc -l 2>/dev/null < "$1" || echo 0; }
+# reached <place>: the log has that many lines, or holds that text.
+reached() {
+  case "$1" in
+    *[!0-9]*) grep -qF -- "$1" "$log" 2>/dev/null ;;
+    *) [ "$(lines "$log")" -ge "$1" ] ;;
+  esac
+}
 
 # The reference run: how many lines a whole silent installation writes.
 fresh faults_kill_reference
@@ -59,10 +73,11 @@ total=$((seen * 85 / 100))
 places=()
 for i in $(seq 1 "$points"); do places+=($(( (total * i) / (points + 1) ))); done
 [ -n "${OKU_KILL_LINES:-}" ] && read -r -a places <<<"$OKU_KILL_LINES"
+[ -n "${orphan_places+x}" ] && places=("${orphan_places[@]}")
 i=0
 for at in "${places[@]}"; do
   i=$((i + 1))
-  [ "$at" -lt 2 ] && at=2
+  case "$at" in *[!0-9]*) ;; *) [ "$at" -lt 2 ] && at=2 ;; esac
   fresh "faults_kill_$i"
   "$run" 'C:\dl\OkuSetup.exe' /S &
   launcher=$!
@@ -70,7 +85,7 @@ for at in "${places[@]}"; do
   deadline=$((SECONDS + 120))
   while [ $SECONDS -lt $deadline ] && kill -0 "$launcher" 2>/dev/null; do
     [ -z "$victim" ] && victim=$(pgrep -P "$launcher" | head -1)
-    if [ -n "$victim" ] && [ "$(lines "$log")" -ge "$at" ]; then
+    if [ -n "$victim" ] && reached "$at"; then
       cp "$log" "$WINEPREFIX/before-kill.log" 2>/dev/null
       kill -KILL "$victim" 2>/dev/null
       break
@@ -94,13 +109,23 @@ for at in "${places[@]}"; do
   fi
   # What the killed run started (the product installer) goes down with it, as after a crash or
   # a forced shutdown of the session; OKU_KILL_ORPHANS=wait lets it finish on its own instead.
-  if [ "${OKU_KILL_ORPHANS:-kill}" = wait ]; then
-    timeout 240 wineserver -w 2>/dev/null
-  else
-    timeout 30 wineserver -k 2>/dev/null
-  fi
+  # OKU_KILL_ORPHANS=keep starts the next run while it still runs.
+  case "${OKU_KILL_ORPHANS:-kill}" in
+    wait) timeout 240 wineserver -w 2>/dev/null ;;
+    keep) orphans=0
+          for pid in $(pgrep -f 'mini_installer.exe'); do
+            tr '\0' '\n' < "/proc/$pid/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$WINEPREFIX" && orphans=$((orphans + 1))
+          done
+          echo "kill $i: $orphans product installer process(es) of the killed run still running" ;;
+    *) timeout 30 wineserver -k 2>/dev/null ;;
+  esac
+  [ -f "$log" ] && had_log=1 || had_log=0
   "$run" 'C:\dl\OkuSetup.exe' /S
   next=$?
+  kept="$temp/OkuSetupLogs/oku_install.previous.log"
+  if [ "$had_log" = 1 ] && ! cmp -s -n "$size" "$WINEPREFIX/before-kill.log" "$kept"; then
+    problems+=" the next run did not keep the killed run's log;"
+  fi
   [ "$next" = 0 ] || problems+=" next run exit $next (low byte of the Windows code);"
   install=$("$run" reg query 'HKCU\Software\Oku.compass' /v OkuInstallPath 2>/dev/null | tr -d '\r' |
     sed -n 's/.*REG_SZ[[:space:]]*//p')

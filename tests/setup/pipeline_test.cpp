@@ -334,6 +334,67 @@ TEST_F(PipelineTest, InstallerOutlivingTheWaitIsTerminatedWithExitCode1) {
   EXPECT_FALSE(oku::PathExists(install_ + L"\\oku.compass.exe"));
 }
 
+// A product installer process started from exe; suspended, it is what a run killed between
+// creating and resuming it leaves behind.
+oku::KernelHandle StartInstallerProcess(const std::wstring& exe, bool suspended) {
+  std::wstring commandLine = L"\"" + exe + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, suspended ? CREATE_SUSPENDED : 0,
+                        nullptr, nullptr, &startup, &info)) {
+    return oku::KernelHandle();
+  }
+  ::CloseHandle(info.hThread);
+  return oku::KernelHandle(info.hProcess);
+}
+
+DWORD ExitCodeOf(const oku::KernelHandle& process) {
+  DWORD code = STILL_ACTIVE;
+  ::GetExitCodeProcess(process.get(), &code);
+  return code;
+}
+
+TEST_F(PipelineTest, LeftoverProductInstallerIsAwaitedThenTerminatedSoItsFileCanBeReplaced) {
+  EXPECT_TRUE(EndLeftoverProductInstaller(install_, 1000)) << "nothing to end in a missing directory";
+  EXPECT_FALSE(log_->Has(L"残留"));
+
+  StageInstallDir(install_, "demo");
+  const std::wstring elsewhere = scratch_.Child(L"elsewhere");
+  StageInstallDir(elsewhere, "demo");
+  oku::KernelHandle stuck = StartInstallerProcess(install_ + L"\\mini_installer.exe", true);
+  oku::KernelHandle other = StartInstallerProcess(elsewhere + L"\\mini_installer.exe", true);
+  ASSERT_TRUE(stuck) << ::GetLastError();
+  ASSERT_TRUE(other) << ::GetLastError();
+  EXPECT_FALSE(::CopyFileW(UninstallerBuilt().c_str(), (install_ + L"\\mini_installer.exe").c_str(), FALSE))
+      << "a running image cannot be replaced";
+
+  EXPECT_TRUE(EndLeftoverProductInstaller(install_, 1500));
+  EXPECT_EQ(::WaitForSingleObject(stuck.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(stuck), 1u);
+  EXPECT_EQ(::WaitForSingleObject(other.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT)) << "another directory's installer";
+  EXPECT_TRUE(::CopyFileW(UninstallerBuilt().c_str(), (install_ + L"\\mini_installer.exe").c_str(), FALSE))
+      << ::GetLastError();
+  ExpectLogged({L"发现上次未完成的安装留下的 mini_installer.exe 进程: 1 个, 等待其结束",
+                L"残留的 mini_installer.exe 进程未结束，强制结束, PID: " + std::to_wstring(::GetProcessId(stuck.get())),
+                L"残留的 mini_installer.exe 进程已结束"});
+  ::TerminateProcess(other.get(), 1);
+  ::WaitForSingleObject(other.get(), 10000);
+
+  // One that is still working is given the time to finish its installation.
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::ProductBin(L"new") + L"\\mini_installer.exe",
+                                    install_ + L"\\mini_installer.exe"));
+  ReopenLog(L"pipeline-running.log");
+  ScopedEnv delay(L"OKU_DEMO_INSTALLER_DELAY_MS", L"1500");
+  oku::KernelHandle working = StartInstallerProcess(install_ + L"\\mini_installer.exe", false);
+  ASSERT_TRUE(working);
+  EXPECT_TRUE(EndLeftoverProductInstaller(install_, 60000));
+  EXPECT_EQ(::WaitForSingleObject(working.get(), 0), WAIT_OBJECT_0);
+  EXPECT_EQ(ExitCodeOf(working), 0u);
+  EXPECT_TRUE(oku::FileExists(install_ + L"\\oku.compass.exe"));
+  EXPECT_FALSE(log_->Has(L"强制结束"));
+}
+
 TEST_F(PipelineTest, MoveUninstallerReplacesAnOlderCopyAndReportsEachFailure) {
   const std::string fresh = "the new uninstaller";
   const std::string older = "an older uninstaller";
