@@ -297,12 +297,26 @@ void RecordLogPath(const std::wstring& fileName, const std::wstring& finalPath) 
                    static_cast<DWORD>(finalPath.size() * sizeof(wchar_t)));
 }
 
+std::wstring ClaimTempLogName(const std::wstring& directory, const std::wstring& fileName) {
+  const std::wstring path = directory + L"\\" + fileName;
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return fileName;
+  const size_t dot = fileName.find_last_of(L'.');
+  const std::wstring stem = dot == std::wstring::npos ? fileName : fileName.substr(0, dot);
+  const std::wstring previous = directory + L"\\" + stem + L".previous.log";
+  if (::MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    Debug(L"[InitLog] previous log kept as: " + previous + L"\n");
+    return fileName;
+  }
+  Debug(L"[InitLog] log in use, error " + oku::ToWide(::GetLastError()) + L": " + path + L"\n");
+  return stem + L"." + oku::ToWide(::GetCurrentProcessId()) + L".log";
+}
+
 void InitLogInTempDir(const std::wstring& fileName) {
   wchar_t temp[MAX_PATH] = {};
   ::GetTempPathW(MAX_PATH, temp);
   const std::wstring directory = std::wstring(temp) + L"OkuSetupLogs";
   ::SHCreateDirectoryExW(nullptr, directory.c_str(), nullptr);
-  InitLog(directory, fileName);
+  InitLog(directory, ClaimTempLogName(directory, fileName));
 }
 
 void InitLog(const std::wstring& directory, const std::wstring& fileName) {

@@ -50,7 +50,12 @@ class SessionLog {
   std::mutex sessionLock_;
 };
 
+// Opens %TEMP%\OkuSetupLogs\<file name> (see ClaimTempLogName) for this run.
 void InitLogInTempDir(const std::wstring& fileName);
+// The name this run's log takes in directory: fileName, after an earlier run's file of that name
+// was kept as "<stem>.previous.log" (replacing an older one); "<stem>.<process id>.log" when that
+// file cannot be moved aside because a running program holds it, so it is never truncated.
+std::wstring ClaimTempLogName(const std::wstring& directory, const std::wstring& fileName);
 void InitLog(const std::wstring& directory, const std::wstring& fileName);
 void LogInfo(const std::wstring& message);
 void LogWarning(const std::wstring& message);

@@ -162,4 +162,39 @@ TEST(SessionLog, LinesFromManyThreadsNeverInterleave) {
   }
 }
 
+// A new run never truncates the log of an earlier one: the last run's file is kept beside it, and
+// a file a running installer holds open is left alone for a log of this process's own.
+TEST(SessionLog, TempLogNameKeepsThePreviousRunsFileAndNeverTakesOneInUse) {
+  ScratchDirectory dir(L"sessionlog_claim");
+  const std::wstring current = dir.Child(L"oku_install.log");
+  const std::wstring previous = dir.Child(L"oku_install.previous.log");
+
+  EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_install.log"), L"oku_install.log");
+  EXPECT_FALSE(oku::PathExists(current));
+  EXPECT_FALSE(oku::PathExists(previous));
+
+  ASSERT_TRUE(oku::test::WriteFileBytes(current, "killed run\n"));
+  EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_install.log"), L"oku_install.log");
+  EXPECT_FALSE(oku::PathExists(current));
+  EXPECT_EQ(ReadFileBytes(previous), "killed run\n");
+
+  ASSERT_TRUE(oku::test::WriteFileBytes(current, "failed run\n"));
+  EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_install.log"), L"oku_install.log");
+  EXPECT_EQ(ReadFileBytes(previous), "failed run\n") << "the older one is replaced";
+
+  ASSERT_TRUE(oku::test::WriteFileBytes(current, "running installer\n"));
+  {
+    // Held as a running installer holds its log.
+    HANDLE held = ::CreateFileW(current.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    const std::wstring own = L"oku_install." + std::to_wstring(::GetCurrentProcessId()) + L".log";
+    EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_install.log"), own);
+    EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_uninstall"), L"oku_uninstall") << "nothing there";
+    ::CloseHandle(held);
+  }
+  EXPECT_EQ(ReadFileBytes(current), "running installer\n");
+  EXPECT_EQ(ReadFileBytes(previous), "failed run\n");
+}
+
 }  // namespace

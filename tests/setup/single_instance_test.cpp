@@ -15,8 +15,22 @@ namespace {
 
 std::wstring InstallerPath() { return oku::test::BinDirectory() + L"\\OkuSetup.exe"; }
 
-std::string InstallerLog() {
-  return oku::test::ReadFileBytes(oku::test::TempDirectory() + L"\\OkuSetupLogs\\oku_install.log");
+std::wstring LogDirectory() { return oku::test::TempDirectory() + L"\\OkuSetupLogs"; }
+
+std::string InstallerLog() { return oku::test::ReadFileBytes(LogDirectory() + L"\\oku_install.log"); }
+
+// The log a start wrote beside a log held by a running installer: "oku_install.<process id>.log".
+std::string LogBesideTheHeldOne() {
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((LogDirectory() + L"\\oku_install.*.log").c_str(), &data);
+  std::string text;
+  if (find == INVALID_HANDLE_VALUE) return text;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name != L"oku_install.previous.log") text += oku::test::ReadFileBytes(LogDirectory() + L"\\" + name);
+  } while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return text;
 }
 
 // Plays the first installer: owns the mutex, optionally with a window of class "OkuSetup".
@@ -72,6 +86,14 @@ int CountUpdateBoxes() {
 
 TEST(SingleInstance, ExistingWindowIsCentredOnTheActiveMonitorAndTheStartEnds) {
   FirstInstaller first(true);
+  // The first installer's session log, open as a running installer holds it.
+  ::CreateDirectoryW(LogDirectory().c_str(), nullptr);
+  const std::wstring firstLog = LogDirectory() + L"\\oku_install.log";
+  const std::string firstLines = "=== OKU Setup Log ===\nthe first installer's lines\n";
+  ASSERT_TRUE(oku::test::WriteFileBytes(firstLog, firstLines));
+  oku::FileHandle held(::CreateFileW(firstLog.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  ASSERT_TRUE(held);
   const auto result = oku::test::RunChild(L"\"" + InstallerPath() + L"\" /S /D=C:\\ignored", 60000);
   ASSERT_TRUE(result.started);
   EXPECT_FALSE(result.timedOut);
@@ -87,7 +109,8 @@ TEST(SingleInstance, ExistingWindowIsCentredOnTheActiveMonitorAndTheStartEnds) {
   EXPECT_EQ(rect.top, work.top + ((work.bottom - work.top) - 460) / 2);
   EXPECT_EQ(rect.right - rect.left, 640);
 
-  const std::string log = InstallerLog();
+  EXPECT_EQ(InstallerLog(), firstLines) << "the running installer's log is never truncated";
+  const std::string log = LogBesideTheHeldOne();
   EXPECT_NE(log.find("检测到已有安装器进程（互斥体已存在），尝试置顶已有窗口"), std::string::npos);
   EXPECT_NE(log.find("找到已有安装器窗口，移动到活跃窗口并置顶显示"), std::string::npos);
   EXPECT_EQ(log.find("Command line arguments:"), std::string::npos);  // refused before parsing
