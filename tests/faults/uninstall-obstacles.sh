@@ -2,9 +2,8 @@
 # uninstall-obstacles.sh: a silent installation, then obstacles inside the installation
 # directory, then the installed uninstaller (its recorded UninstallString), each case from a
 # clean prefix:
-#   readonly - every file of the installation read-only: the product's files (oku.compass.exe,
-#              the version folder) are removed; what is left is listed (the installer's own
-#              read-only oku_install.log stays, and with it the directory);
+#   readonly - every file of the installation read-only, the uninstaller's and the installer's
+#              own log included: everything goes, the directory too (after the self-delete);
 #   link     - a directory link inside the installation pointing at a folder outside it (made
 #              from the Linux side, as Wine shows it: a reparse-point directory): the outside
 #              folder and its files survive (the link is no product file and may stay, and with
@@ -56,6 +55,7 @@ for case in ${OKU_UNINSTALL_CASES:-readonly link locked}; do
     readonly)
       [ ! -e "$app/oku.compass.exe" ] || problems+=" read-only oku.compass.exe left;"
       ls -d "$app"/[0-9]*.*.*.* >/dev/null 2>&1 && problems+=" version folder left;"
+      [ ! -e "$app" ] || problems+=" installation directory left: $left;"
       ;;
     link) [ "$(printf '%s' "$left" | tr ' ' '\n' | grep -v -x -E '\./linked_outside|\./uninstall.*|' )" = "" ] ||
         problems+=" left in the installation: $left;" ;;
