@@ -215,7 +215,13 @@ bool WriteFileBytes(const std::wstring& path, const void* data, DWORD size) {
   FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return false;
   DWORD written = 0;
-  return ::WriteFile(file.get(), data, size, &written, nullptr) && written == size;
+  if (::WriteFile(file.get(), data, size, &written, nullptr) && written == size) return true;
+  // A cut-short file would pass for an installed one: remove it, keeping the write's error.
+  const DWORD error = ::GetLastError() ? ::GetLastError() : ERROR_DISK_FULL;
+  file.reset();
+  ::DeleteFileW(path.c_str());
+  ::SetLastError(error);
+  return false;
 }
 
 bool CopyTree(const std::wstring& source, const std::wstring& target) {

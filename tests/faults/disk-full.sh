@@ -207,7 +207,7 @@ for entry in "${cases[@]}"; do
     fi
     [ -e "$dir/OkuUninstall.exe" ] && problems+=" OkuUninstall.exe left beside the product;"
     if [ -f "$dir/oku.compass.exe" ] && [ "$(size_of "$dir/oku.compass.exe")" != "$product_exe_size" ]; then
-      note+=" the product installer left oku.compass.exe cut short ($(size_of "$dir/oku.compass.exe") of $product_exe_size bytes);"
+      problems+=" the product installer left oku.compass.exe cut short ($(size_of "$dir/oku.compass.exe") of $product_exe_size bytes);"
     fi
   fi
   if [ "$also" != - ]; then grep -a -q -F "$also" "$work/failed.log" || problems+=" no '$also';"; fi
