@@ -128,6 +128,12 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   LogInfo(L"UI资源解压完成");
   if (window.failed > 0) windowScope->Params()["failed_count"] = std::to_string(window.failed);
 
+  // The window shuts the reporter down when it closes, before this function returns: the group
+  // scopes, whose extractions are over, end now so their completion events are not dropped.
+  windowScope.reset();
+  coreScope.reset();
+  analyticsScope.reset();
+
   const DWORD major = GetWindowsMajorVersion();
   LogInfo(L"GetWindowsMajorVersion version: " + oku::ToWide(major));
   if (major > 9) EnablePerMonitorDpiAwareness();

@@ -109,6 +109,9 @@ TEST_F(WindowInstall, OptionsViewInstallProgressAndCompletion) {
   EXPECT_NEAR(LongestRun(options, window, L::kInstallButtonEdge, dpi, kGreen), 102, 3);
   EXPECT_GT(CountColour(options, window, L::kTickBox, dpi, kGreen), 30);
   EXPECT_EQ(OutboxEvents("setup_ui_window_initialized").size(), 1u);
+  for (const char* group : {"lantern", "core", "ui"}) {
+    EXPECT_EQ(OutboxEvents(std::string("setup_extract_") + group + "_resources_completed").size(), 1u) << group;
+  }
 
   ClickControl(window, L::kInstallButton, dpi);
   ASSERT_TRUE(WaitUntil([&] { return ProgressBarShown(window, dpi); }, 30000)) << "no progress view";
