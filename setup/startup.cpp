@@ -30,7 +30,15 @@ struct ReporterShutdown {
   ~ReporterShutdown() { EventReporter::Instance().Uninit(); }
 };
 
-void ShowStartupFailure(const wchar_t* text) { ShowMessageBox(nullptr, text, L"安装失败", MB_OK | MB_ICONERROR); }
+// A silent run answers with its exit code alone: a modal box would hold an unattended
+// installation until somebody came to close it.
+void ShowStartupFailure(bool quiet, const wchar_t* text) {
+  if (quiet) {
+    LogInfo(std::wstring(L"静默模式，不显示提示框: ") + text);
+    return;
+  }
+  ShowMessageBox(nullptr, text, L"安装失败", MB_OK | MB_ICONERROR);
+}
 
 void MarkExtractionFailed(EventScope& scope, const BatchExtractResult& result) {
   if (!result.failedFiles.empty()) scope.Params()["failed_file"] = Utf8FromWide(result.failedFiles[0]);
@@ -50,7 +58,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   if (!workspace.Initialize(kRequiredWorkingSpace, true)) {
     LogError(L"临时目录管理器初始化失败");
     ReportInstallerFailed("temp_dir_init_failed");
-    ShowStartupFailure(L"无法创建临时目录，请检查磁盘空间或权限后重试");
+    ShowStartupFailure(options.isQuiet, L"无法创建临时目录，请检查磁盘空间或权限后重试");
     return kExitWorkingDirFailed;
   }
   const wchar_t* tempDir = workspace.GetTempDirectory();
@@ -59,7 +67,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
     LogError(L"获取临时目录路径失败！");
     LogError(std::wstring(L"  tempDir = ") + (tempDir ? tempDir : L"nullptr"));
     LogError(std::wstring(L"  lanternDir = ") + (lanternDir ? lanternDir : L"nullptr"));
-    ShowStartupFailure(L"临时目录初始化异常，请重试或联系技术支持");
+    ShowStartupFailure(options.isQuiet, L"临时目录初始化异常，请重试或联系技术支持");
     return kExitWorkingDirFailed;
   }
   const std::wstring workingDir = tempDir;
@@ -83,7 +91,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   if (!analytics.allSucceeded) {
     LogError(L"解压上报资源失败");
     MarkExtractionFailed(*analyticsScope, analytics);
-    ShowStartupFailure(L"安装包损坏或磁盘空间不足，请重新下载后重试");
+    ShowStartupFailure(options.isQuiet, L"安装包损坏或磁盘空间不足，请重新下载后重试");
     return kExitPayloadFailed;
   }
   LogInfo(L"上报系统资源解压完成");
@@ -109,7 +117,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   if (!core.allSucceeded) {
     LogError(L"解压核心资源失败");
     MarkExtractionFailed(*coreScope, core);
-    ShowStartupFailure(L"安装包损坏或磁盘空间不足，请重新下载后重试");
+    ShowStartupFailure(options.isQuiet, L"安装包损坏或磁盘空间不足，请重新下载后重试");
     return kExitPayloadFailed;
   }
   LogInfo(L"核心安装资源解压完成");

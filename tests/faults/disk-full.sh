@@ -97,8 +97,8 @@ truncated_reports() {
 # Q: is a 64 MiB tmpfs drive: too little for a working directory (200 MiB), so a base directory
 # there moves the working directory on to the next place.
 cases=(
-  "temp-analytics|extract|C:\\small|-|C:\\dl|$((log_room + analytics - 65536))|1392|安装失败|tessel.dll|解压上报资源失败|使用策略: 系统临时目录"
-  "temp-core|extract|C:\\small|-|C:\\dl|$((log_room + analytics + 65536))|1392|安装失败|tracer_logger.dll|解压核心资源失败|使用策略: 系统临时目录"
+  "temp-analytics|extract|C:\\small|-|C:\\dl|$((log_room + analytics - 65536))|1392|-|tessel.dll|解压上报资源失败|使用策略: 系统临时目录"
+  "temp-core|extract|C:\\small|-|C:\\dl|$((log_room + analytics + 65536))|1392|-|tracer_logger.dll|解压核心资源失败|使用策略: 系统临时目录"
   "temp-programs|extract|C:\\small|-|C:\\dl|$((log_room + analytics + core + 4194304))|1001|-|mini_installer.exe|解压安装文件失败|使用策略: 系统临时目录"
   "localappdata|extract|Q:\\Temp|C:\\small|C:\\dl|$((analytics + core + 4194304))|1001|-|mini_installer.exe|解压安装文件失败|使用策略: LocalAppData目录"
   "exe-directory|extract|Q:\\Temp|Q:\\Local|C:\\small\\dl|$((setup_size + analytics + core + 4194304))|1001|-|mini_installer.exe|解压安装文件失败|使用备用方案: EXE同目录"
@@ -188,6 +188,10 @@ for entry in "${cases[@]}"; do
       problems+=" no 'Failed to write file' line for $failing;"
     grep -a -q '磁盘空间不足，已删除不完整文件' "$work/failed.log" || problems+=" no disk-full line;"
     grep -a -q "$line" "$work/failed.log" || problems+=" no '$line';"
+    if [ "$expected" = 1392 ]; then
+      grep -a -q '静默模式，不显示提示框: 安装包损坏或磁盘空间不足，请重新下载后重试' "$work/failed.log" ||
+        problems+=" no log line for the box a silent run does not show;"
+    fi
     first=$(grep -a -o '\] ✗ .*' "$work/failed.log" | head -1 | sed 's/\] ✗ //')
     [ "$first" = "$failing" ] || problems+=" first failed file '$first', expected $failing;"
     bad=$(truncated_reports "$work/failed.log")
