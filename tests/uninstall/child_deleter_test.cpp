@@ -203,7 +203,9 @@ TEST_F(ChildDeleter, BareStateTable) {
     std::wstring folder;
     EXPECT_EQ(IsBareInstallState(root, &folder), layout.bare);
     EXPECT_NE(Log().find(layout.reason), std::wstring::npos);
-    if (layout.bare) EXPECT_EQ(folder, v);
+    if (layout.bare) {
+      EXPECT_EQ(folder, v);
+    }
   }
   EXPECT_FALSE(IsBareInstallState(L""));
   EXPECT_FALSE(IsBareInstallState(scratch_.Child(L"absent")));
