@@ -50,6 +50,7 @@ add_dependencies(delta_scenarios OkuSetup OkuUninstall product_stage_new ${delta
 set(failure Cases/DeltaFailure.EndsWithItsCodeAndKeepsTheInstallation)
 foreach(entry
     update|Delta.UpdatesTheOlderInstallationToAFreshInstallOfTheNewer
+    uninstall_after_update|Delta.UninstallAfterTheUpdateRemovesEverything
     upper_case_hashes|Cases/DeltaSuccess.Updates/upper_case_hashes
     empty_file_list|Cases/DeltaSuccess.Updates/empty_file_list
     file_list_forms|Cases/DeltaSuccess.Updates/file_list_forms

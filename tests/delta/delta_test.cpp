@@ -166,6 +166,32 @@ TEST_F(Delta, UpdatesTheOlderInstallationToAFreshInstallOfTheNewer) {
   ExpectSameFiles(updatedFiles, ProductFiles(fresh, true));
 }
 
+// The uninstaller the update put in place removes the updated installation completely.
+TEST_F(Delta, UninstallAfterTheUpdateRemovesEverything) {
+  ASSERT_NO_FATAL_FAILURE(InstallBase());
+  ASSERT_EQ(RunSilently(Variant(L"OkuSetup_update.exe")), 0u);
+  ASSERT_EQ(ProductValue(L"pv"), OKU_PRODUCT_VERSION_NEW);
+  ASSERT_TRUE(ReadFileBytes(uninstaller_) == ReadFileBytes(BinDirectory() + L"\\OkuUninstall.exe"));
+
+  const auto result = oku::test::RunChild(L"\"" + uninstaller_ + L"\"", 120000);
+  ASSERT_TRUE(result.started);
+  ASSERT_FALSE(result.timedOut) << "the uninstaller did not finish (a box left open?)";
+  EXPECT_EQ(result.exitCode, 0u);
+  // The self-delete script removes the directory a moment after the uninstaller has ended.
+  const ULONGLONG deadline = ::GetTickCount64() + 30000;
+  while (Exists(dir_) && ::GetTickCount64() < deadline) ::Sleep(200);
+  std::wstring left;
+  if (Exists(dir_)) {
+    for (const auto& [path, bytes] : ProductFiles(dir_, true)) left += path + L" ";
+  }
+  EXPECT_FALSE(Exists(dir_)) << "left: " << oku::Utf8FromWide(left);
+  // The product key itself stays with the chosen directory; the product's records go.
+  EXPECT_FALSE(QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"pv").present);
+  EXPECT_FALSE(oku::test::RegistryKeyExists(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\oku.compass"));
+  EXPECT_FALSE(oku::test::RegistryKeyExists(HKEY_CURRENT_USER,
+                                            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Oku.compass"));
+}
+
 enum class Setting { None, Lantern, RunningProduct };
 
 struct SuccessCase {
