@@ -16,6 +16,20 @@ oku::KernelHandle ProcessSnapshot() {
   return oku::KernelHandle(snapshot == INVALID_HANDLE_VALUE ? nullptr : snapshot);
 }
 
+// Calls visit with every process entry until it returns false; false when the system refused a
+// snapshot.
+template <typename Visit>
+bool ForEachProcess(Visit visit) {
+  oku::KernelHandle snapshot = ProcessSnapshot();
+  if (!snapshot) return false;
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (!visit(entry)) break;
+  }
+  return true;
+}
+
 // Exact, case-sensitive comparison with the bare executable name of the entry.
 bool NameMatches(const PROCESSENTRY32W& entry, const std::wstring& name) {
   return name == entry.szExeFile;
@@ -25,49 +39,40 @@ bool NameMatches(const PROCESSENTRY32W& entry, const std::wstring& name) {
 
 bool IsProcessRunning(const std::wstring& name) {
   LogInfo(L"Checking if process is running: " + name);
-  oku::KernelHandle snapshot = ProcessSnapshot();
-  if (!snapshot) {
+  bool found = false;
+  const bool listed = ForEachProcess([&](const PROCESSENTRY32W& entry) {
+    found = NameMatches(entry, name);
+    return !found;
+  });
+  if (!listed) {
     LogInfo(L"Failed to create process snapshot.");
     return false;
   }
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (NameMatches(entry, name)) {
-      LogInfo(L"Process found running: " + name);
-      return true;
-    }
-  }
-  LogInfo(L"Process not running: " + name);
-  return false;
+  LogInfo((found ? L"Process found running: " : L"Process not running: ") + name);
+  return found;
 }
 
 bool KillProcessByName(const std::wstring& name) {
   LogInfo(L"Attempting to kill process: " + name);
-  oku::KernelHandle snapshot = ProcessSnapshot();
-  if (!snapshot) {
-    LogInfo(L"Failed to create process snapshot.");
-    return false;
-  }
   bool killed = false;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (!NameMatches(entry, name)) continue;
+  const bool listed = ForEachProcess([&](const PROCESSENTRY32W& entry) {
+    if (!NameMatches(entry, name)) return true;
     oku::KernelHandle process(::OpenProcess(PROCESS_TERMINATE, FALSE, entry.th32ProcessID));
     if (!process) {
       LogInfo(L"Failed to open process for termination: " + name);
-      continue;
-    }
-    if (::TerminateProcess(process.get(), 0)) {
+    } else if (::TerminateProcess(process.get(), 0)) {
       LogInfo(L"Successfully killed process: " + name);
       killed = true;
     } else {
       LogInfo(L"Failed to terminate process: " + name);
     }
+    return true;
+  });
+  if (!listed) {
+    LogInfo(L"Failed to create process snapshot.");
+    return false;
   }
   if (!killed) LogInfo(L"Process not found for killing: " + name);
-  snapshot.reset();
   // Give terminated processes a moment to release their files before the caller touches them.
   ::Sleep(1000);
   return killed;
@@ -75,21 +80,18 @@ bool KillProcessByName(const std::wstring& name) {
 
 std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath) {
   std::vector<oku::KernelHandle> found;
-  oku::KernelHandle snapshot = ProcessSnapshot();
-  if (!snapshot) return found;
-  PROCESSENTRY32W entry{};
-  entry.dwSize = sizeof(entry);
-  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
-    if (!oku::SamePath(name, entry.szExeFile)) continue;
+  ForEachProcess([&](const PROCESSENTRY32W& entry) {
+    if (!oku::SamePath(name, entry.szExeFile)) return true;
     oku::KernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE,
                                             entry.th32ProcessID));
-    if (!process) continue;
+    if (!process) return true;
     std::wstring image(32768, L'\0');
     DWORD length = static_cast<DWORD>(image.size());
-    if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) continue;
+    if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) return true;
     image.resize(length);
     if (oku::SamePath(image, imagePath)) found.push_back(std::move(process));
-  }
+    return true;
+  });
   return found;
 }
 
