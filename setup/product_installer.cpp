@@ -38,6 +38,13 @@ void WaitForElevatedInstaller(HANDLE script) {
   while (IsProcessRunning(kMiniInstaller) && ::GetTickCount64() - start < kMiniInstallerWaitMs) ::Sleep(1000);
 }
 
+// Terminates a product installer with exit code 1 and waits for it to be gone: termination is
+// asynchronous, and the file stays held until then. False when it outlived ten seconds.
+bool TerminateAndAwait(HANDLE process) {
+  ::TerminateProcess(process, 1);
+  return ::WaitForSingleObject(process, 10000) == WAIT_OBJECT_0;
+}
+
 }  // namespace
 
 bool MoveUninstaller(const std::wstring& installDir) {
@@ -87,9 +94,7 @@ bool EndLeftoverProductInstaller(const std::wstring& installDir, DWORD waitMs) {
     const DWORD left = spent < waitMs ? static_cast<DWORD>(waitMs - spent) : 0;
     if (::WaitForSingleObject(process.get(), left) == WAIT_OBJECT_0) continue;
     LogInfo(L"残留的 mini_installer.exe 进程未结束，强制结束, PID: " + ToWide(::GetProcessId(process.get())));
-    ::TerminateProcess(process.get(), 1);
-    // Termination is asynchronous: the file stays held until the process is gone.
-    if (::WaitForSingleObject(process.get(), 10000) != WAIT_OBJECT_0) {
+    if (!TerminateAndAwait(process.get())) {
       LogInfo(L"残留的 mini_installer.exe 进程无法结束，错误码: " + ToWide(::GetLastError()));
       allEnded = false;
     }
@@ -128,9 +133,7 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   const DWORD wait = ::WaitForSingleObject(process.get(), waitMs);
   if (wait == WAIT_TIMEOUT) {
     LogInfo(std::wstring(kMiniInstaller) + L" 进程超时，直接结束！");
-    ::TerminateProcess(process.get(), 1);
-    // Termination is asynchronous: let it finish before anyone deletes the installer's file.
-    ::WaitForSingleObject(process.get(), 10000);
+    TerminateAndAwait(process.get());
     return kLaunchWaitFailed;
   }
   if (wait != WAIT_OBJECT_0) {
