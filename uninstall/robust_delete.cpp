@@ -240,6 +240,11 @@ std::wstring MakeDeletionTempName(const std::wstring& sourcePath) {
   return fallback;
 }
 
+bool ClearReadOnlyAndDelete(const std::wstring& path, DWORD attributes) {
+  const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
+  return ::SetFileAttributesW(path.c_str(), cleared ? cleared : FILE_ATTRIBUTE_NORMAL) && ::DeleteFileW(path.c_str());
+}
+
 bool ScheduleDeleteOnReboot(const std::wstring& path) {
   LogInfo(L"Scheduling for deletion on reboot: " + path);
   if (RegisterDeleteAtRestart(path)) {
@@ -267,8 +272,7 @@ FileRemoval RemoveFile(const std::wstring& path, DWORD* lastError) {
   if (error == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) &&
       !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     LogInfo(L"File is read-only, clearing the attribute and deleting again: " + path);
-    const DWORD cleared = attributes & ~FILE_ATTRIBUTE_READONLY;
-    if (::SetFileAttributesW(path.c_str(), cleared ? cleared : FILE_ATTRIBUTE_NORMAL) && ::DeleteFileW(path.c_str())) {
+    if (ClearReadOnlyAndDelete(path, attributes)) {
       LogInfo(L"Successfully deleted file directly: " + path);
       return FileRemoval::kDeleted;
     }

@@ -31,6 +31,9 @@ enum class FileRemoval {
 FileRemoval RemoveFileWithFallbacks(const std::wstring& path);
 // True unless RemoveFileWithFallbacks reports kFailed.
 bool DeleteFileRobust(const std::wstring& path);
+// Clears the read-only attribute of the file at path (attributes: its current ones) and deletes
+// it; false, with the failing call's error, when either step fails.
+bool ClearReadOnlyAndDelete(const std::wstring& path, DWORD attributes);
 // A unique, not yet existing path in %TEMP% named "oku_del_..." after the source file.
 std::wstring MakeDeletionTempName(const std::wstring& sourcePath);
 // Registers path for deletion at the next restart. True only when the system accepted it.

@@ -16,6 +16,7 @@
 #include "common/version_info.h"
 #include "telemetry/event_reporter.h"
 #include "uninstall/portable/uninstall_options.h"
+#include "uninstall/robust_delete.h"
 #include "uninstall/self_delete.h"
 #include "uninstall/uninstall_engine.h"
 #include "workspace/temp_directory_manager.h"
@@ -41,11 +42,12 @@ void RemoveInstallerLeftovers(const std::wstring& installPath) {
   if (installPath.empty()) return;
   for (const wchar_t* name : {L"mini_installer.exe", L"oku_install.log"}) {
     const std::wstring path = installPath + L"\\" + name;
-    if (!oku::FileExists(path)) continue;
-    // A read-only copy would keep the directory, and with it the uninstaller, for good.
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
-    if (::DeleteFileW(path.c_str())) {
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    // A read-only copy would keep the directory, and with it the uninstaller, for good.
+    const bool deleted = (attributes & FILE_ATTRIBUTE_READONLY) ? ClearReadOnlyAndDelete(path, attributes)
+                                                                : ::DeleteFileW(path.c_str()) != FALSE;
+    if (deleted) {
       LogInfo(L"已删除安装器遗留文件: " + path);
     } else {
       LogInfo(L"删除安装器遗留文件失败，错误码: " + oku::ToWide(::GetLastError()) + L", 文件路径: " + path);
