@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/handles.h"
+#include "common/paths.h"
 #include "common/portable/text.h"
 #include "common/registry.h"
 
@@ -298,11 +299,11 @@ void RecordLogPath(const std::wstring& fileName, const std::wstring& finalPath) 
 }
 
 std::wstring ClaimTempLogName(const std::wstring& directory, const std::wstring& fileName) {
-  const std::wstring path = directory + L"\\" + fileName;
-  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return fileName;
+  const std::wstring path = oku::JoinPath(directory, fileName);
+  if (!oku::PathExists(path)) return fileName;
   const size_t dot = fileName.find_last_of(L'.');
   const std::wstring stem = dot == std::wstring::npos ? fileName : fileName.substr(0, dot);
-  const std::wstring previous = directory + L"\\" + stem + L".previous.log";
+  const std::wstring previous = oku::JoinPath(directory, stem + L".previous.log");
   if (::MoveFileExW(path.c_str(), previous.c_str(), MOVEFILE_REPLACE_EXISTING)) {
     Debug(L"[InitLog] previous log kept as: " + previous + L"\n");
     return fileName;
