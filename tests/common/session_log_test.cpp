@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
 #include "common/registry.h"
@@ -185,13 +186,12 @@ TEST(SessionLog, TempLogNameKeepsThePreviousRunsFileAndNeverTakesOneInUse) {
   ASSERT_TRUE(oku::test::WriteFileBytes(current, "running installer\n"));
   {
     // Held as a running installer holds its log.
-    HANDLE held = ::CreateFileW(current.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    oku::FileHandle held(::CreateFileW(current.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(held);
     const std::wstring own = L"oku_install." + std::to_wstring(::GetCurrentProcessId()) + L".log";
     EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_install.log"), own);
     EXPECT_EQ(ClaimTempLogName(dir.path(), L"oku_uninstall"), L"oku_uninstall") << "nothing there";
-    ::CloseHandle(held);
   }
   EXPECT_EQ(ReadFileBytes(current), "running installer\n");
   EXPECT_EQ(ReadFileBytes(previous), "failed run\n");

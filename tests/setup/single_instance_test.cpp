@@ -22,14 +22,13 @@ std::string InstallerLog() { return oku::test::ReadFileBytes(LogDirectory() + L"
 // The log a start wrote beside a log held by a running installer: "oku_install.<process id>.log".
 std::string LogBesideTheHeldOne() {
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((LogDirectory() + L"\\oku_install.*.log").c_str(), &data);
+  oku::FindHandle find(::FindFirstFileW((LogDirectory() + L"\\oku_install.*.log").c_str(), &data));
   std::string text;
-  if (find == INVALID_HANDLE_VALUE) return text;
+  if (!find) return text;
   do {
     const std::wstring name = data.cFileName;
     if (name != L"oku_install.previous.log") text += oku::test::ReadFileBytes(LogDirectory() + L"\\" + name);
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.get(), &data));
   return text;
 }
 
