@@ -9,23 +9,15 @@
 #include <string>
 
 #include "workspace/payload.h"
+#include "bench_timing.h"
 
 namespace {
+
+using bench::Now;
 
 constexpr std::uint32_t kPayloadId = 1;
 constexpr int kRounds = 9;
 constexpr double kMiB = 1048576.0;
-
-double Now() {
-  static LARGE_INTEGER frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return f;
-  }();
-  LARGE_INTEGER counter;
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / static_cast<double>(frequency.QuadPart);
-}
 
 PROCESS_MEMORY_COUNTERS_EX Memory() {
   PROCESS_MEMORY_COUNTERS_EX counters = {};

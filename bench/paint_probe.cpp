@@ -15,22 +15,15 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
+
 namespace {
+
+using bench::Now;
 
 constexpr std::uint32_t kAccent = 0x079D55;  // RGB of the install button and the bare window
 constexpr int kMinAccentPixels = 400;
 constexpr double kTimeoutS = 30;
-
-double Now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / frequency;
-}
 
 // Local time as milliseconds on one scale (as the session log writes it).
 std::int64_t LocalMs(const SYSTEMTIME& st) {

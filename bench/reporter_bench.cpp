@@ -16,6 +16,7 @@
 #include "common/session_log.h"
 #include "telemetry/event_reporter.h"
 #include "telemetry/lantern_records.h"
+#include "bench_timing.h"
 
 namespace {
 
@@ -23,29 +24,11 @@ constexpr int kEvents = 200;
 constexpr int kRounds = 5;
 volatile unsigned g_index = 100;  // keeps the zeroed block from being optimised away
 
-double Now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / frequency;
-}
-
-// Best per-call time (microseconds) of each case over kRounds rounds of kEvents calls; the
-// cases take turns within a round, so that a slow spell of the disk does not fall on one alone.
-std::vector<double> PerCall(const std::vector<std::function<void()>>& cases) {
-  std::vector<double> best(cases.size(), 1e30);
-  for (int round = 0; round < kRounds; ++round) {
-    for (size_t c = 0; c < cases.size(); ++c) {
-      const double start = Now();
-      for (int i = 0; i < kEvents; ++i) cases[c]();
-      best[c] = std::min(best[c], (Now() - start) / kEvents * 1e6);
-    }
-  }
-  return best;
+// Best per-call time (microseconds) of each case over kRounds rounds of kEvents calls.
+std::vector<double> PerCall(const std::vector<std::function<void()>>& runs) {
+  std::vector<bench::TimedCase> cases;
+  for (const auto& run : runs) cases.push_back({kEvents, run});
+  return bench::BestPerCall(cases, kRounds);
 }
 
 bool CopyInto(const std::wstring& from, const std::wstring& to, const wchar_t* name) {

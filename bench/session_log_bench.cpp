@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "bench_timing.h"
+#include "common/portable/text.h"
 #include "common/session_log.h"
 
 namespace {
@@ -17,42 +19,7 @@ constexpr int kLines = 2000;
 constexpr int kFlushedLines = 200;
 constexpr int kRounds = 5;
 
-double Now() {
-  static const double frequency = [] {
-    LARGE_INTEGER f;
-    ::QueryPerformanceFrequency(&f);
-    return static_cast<double>(f.QuadPart);
-  }();
-  LARGE_INTEGER counter;
-  ::QueryPerformanceCounter(&counter);
-  return static_cast<double>(counter.QuadPart) / frequency;
-}
-
-// Best per-call time (microseconds) of each case (count calls each) over kRounds rounds; the
-// cases take turns within a round.
-struct Case {
-  int count;
-  std::function<void()> run;
-};
-std::vector<double> PerCall(const std::vector<Case>& cases) {
-  std::vector<double> best(cases.size(), 1e30);
-  for (int round = 0; round < kRounds; ++round) {
-    for (size_t c = 0; c < cases.size(); ++c) {
-      const double start = Now();
-      for (int i = 0; i < cases[c].count; ++i) cases[c].run();
-      best[c] = std::min(best[c], (Now() - start) / cases[c].count * 1e6);
-    }
-  }
-  return best;
-}
-
-std::string Utf8(const std::wstring& text) {
-  const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-  std::string out(static_cast<size_t>(size), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size, nullptr, nullptr);
-  return out;
-}
+std::vector<double> PerCall(const std::vector<bench::TimedCase>& cases) { return bench::BestPerCall(cases, kRounds); }
 
 }  // namespace
 
@@ -67,7 +34,7 @@ int wmain() {
   // A typical line of an installation: a step with a path, Chinese text included.
   const std::wstring message = L"  mini_installer 源: C:\\users\\root\\Temp\\OkuSetup_280\\mini_installer.exe";
   const std::wstring fullLine = FormatLogTimestamp() + L"[" + GetSessionId() + L"] " + message + L"\n";
-  const std::string bytes = Utf8(fullLine);
+  const std::string bytes = oku::Utf8FromWide(fullLine);
 
   HANDLE file = ::CreateFileW((dir + L"\\bare.log").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                               nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -89,7 +56,7 @@ int wmain() {
       {kLines,
        [&] {
          const std::wstring line = FormatLogTimestamp() + L"[" + GetSessionId() + L"] " + message + L"\n";
-         sink = sink + Utf8(line).size();
+         sink = sink + oku::Utf8FromWide(line).size();
        }},
   });
   ::CloseHandle(file);
