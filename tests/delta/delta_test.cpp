@@ -25,15 +25,9 @@ using oku::test::WriteFileBytes;
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 constexpr DWORD kRunTimeoutMs = 240000;
 
-std::wstring Variant(const std::wstring& name) { return BinDirectory() + L"\\variants\\" + name; }
-
-std::wstring LocalAppData() {
-  wchar_t path[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, path);
-  return path;
-}
-
-std::wstring InstallDir() { return LocalAppData() + L"\\oku.compass\\Application"; }
+using oku::test::DefaultInstallDir;
+using oku::test::LocalAppData;
+using oku::test::VariantExe;
 
 // The newer version's archive tree as the build staged it.
 std::wstring NewStage() { return BinDirectory() + L"\\..\\product\\new\\Chrome-bin"; }
@@ -112,14 +106,14 @@ bool Contains(const std::wstring& text, const std::wstring& part) { return text.
 
 class Delta : public ::testing::Test {
  protected:
-  const std::wstring dir_ = InstallDir();
-  const std::wstring uninstaller_ = InstallDir() + L"\\uninstall\\OkuUninstall.exe";
-  const std::wstring leftover_ = InstallDir() + L"\\..\\Temp\\source\\leftover.txt";
+  const std::wstring dir_ = DefaultInstallDir();
+  const std::wstring uninstaller_ = DefaultInstallDir() + L"\\uninstall\\OkuUninstall.exe";
+  const std::wstring leftover_ = DefaultInstallDir() + L"\\..\\Temp\\source\\leftover.txt";
 
   // The older version installed silently, its uninstaller made stale (so that a refresh shows)
   // and a leftover of an earlier setup run beside the installation.
   void InstallBase() {
-    ASSERT_EQ(RunSilently(Variant(L"OkuSetup_delta_base.exe")), 0u);
+    ASSERT_EQ(RunSilently(VariantExe(L"OkuSetup_delta_base.exe")), 0u);
     ASSERT_EQ(ProductValue(L"pv"), OKU_PRODUCT_VERSION_OLD);
     ASSERT_EQ(ProductValue(L"version"), OKU_DELTA_BASE_SETUP_VERSION);
     ASSERT_TRUE(Exists(dir_ + L"\\" OKU_PRODUCT_VERSION_OLD L"\\resources.pak"));
@@ -146,14 +140,14 @@ class Delta : public ::testing::Test {
 
 TEST_F(Delta, UpdatesTheOlderInstallationToAFreshInstallOfTheNewer) {
   ASSERT_NO_FATAL_FAILURE(InstallBase());
-  ASSERT_EQ(RunSilently(Variant(L"OkuSetup_update.exe")), 0u);
+  ASSERT_EQ(RunSilently(VariantExe(L"OkuSetup_update.exe")), 0u);
   ExpectUpdated();
   EXPECT_TRUE(Contains(SessionLog(), L"[Delta] 使用 file_list 白名单复制 ("));
   EXPECT_EQ(ProductValue(L"InstallerName"), L"OkuSetup_update.exe");
 
   // Run again, the package no longer fits the installation: its archive is the newer one.
   const auto updatedFiles = ProductFiles(dir_, true);
-  EXPECT_EQ(RunSilently(Variant(L"OkuSetup_update.exe")), 201u);
+  EXPECT_EQ(RunSilently(VariantExe(L"OkuSetup_update.exe")), 201u);
   EXPECT_TRUE(Contains(SessionLog(), L"[Delta] Step3 FAILED: hash 不匹配"));
   EXPECT_EQ(ProductValue(L"pv"), OKU_PRODUCT_VERSION_NEW);
   ExpectSameFiles(ProductFiles(dir_, true), updatedFiles);
@@ -169,7 +163,7 @@ TEST_F(Delta, UpdatesTheOlderInstallationToAFreshInstallOfTheNewer) {
 // The uninstaller the update put in place removes the updated installation completely.
 TEST_F(Delta, UninstallAfterTheUpdateRemovesEverything) {
   ASSERT_NO_FATAL_FAILURE(InstallBase());
-  ASSERT_EQ(RunSilently(Variant(L"OkuSetup_update.exe")), 0u);
+  ASSERT_EQ(RunSilently(VariantExe(L"OkuSetup_update.exe")), 0u);
   ASSERT_EQ(ProductValue(L"pv"), OKU_PRODUCT_VERSION_NEW);
   ASSERT_TRUE(ReadFileBytes(uninstaller_) == ReadFileBytes(BinDirectory() + L"\\OkuUninstall.exe"));
 
@@ -255,7 +249,7 @@ TEST_P(DeltaSuccess, Updates) {
     ::WaitForInputIdle(product.get(), 10000);
     ASSERT_EQ(::WaitForSingleObject(product.get(), 1000), static_cast<DWORD>(WAIT_TIMEOUT)) << "the product runs";
   }
-  const DWORD code = RunSilently(Variant(c.variant), c.arguments);
+  const DWORD code = RunSilently(VariantExe(c.variant), c.arguments);
   if (product) {
     EXPECT_EQ(::WaitForSingleObject(product.get(), 10000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the product was ended";
     ::TerminateProcess(product.get(), 1);
@@ -316,7 +310,7 @@ TEST_P(DeltaFailure, EndsWithItsCodeAndKeepsTheInstallation) {
   // An entry climbing out of the installation would name this file.
   ASSERT_TRUE(WriteFileBytes(dir_ + L"\\..\\secret.txt", "outside the installation"));
   if (c.cause == Cause::SetupFails) ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", L"7");
-  const DWORD code = RunSilently(Variant(c.variant));
+  const DWORD code = RunSilently(VariantExe(c.variant));
   ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", nullptr);
   EXPECT_EQ(code, c.code);
 
@@ -341,12 +335,12 @@ INSTANTIATE_TEST_SUITE_P(Cases, DeltaFailure, ::testing::ValuesIn(kFailures),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(DeltaWithoutInstallation, Returns200BeforeExtractingAnything) {
-  EXPECT_EQ(RunSilently(Variant(L"OkuSetup_update.exe")), 200u);
+  EXPECT_EQ(RunSilently(VariantExe(L"OkuSetup_update.exe")), 200u);
   const std::wstring log = SessionLog();
   EXPECT_TRUE(Contains(log, L"[Delta] 检测到增量模式，进入增量安装流程"));
   EXPECT_TRUE(Contains(log, L"[ERROR] [Delta] 未找到安装路径，无法增量安装"));
   EXPECT_FALSE(Contains(log, L"[Delta] Step1")) << "nothing extracted";
-  EXPECT_FALSE(Exists(InstallDir()));
+  EXPECT_FALSE(Exists(DefaultInstallDir()));
   EXPECT_TRUE(ProductValue(L"pv").empty());
 }
 

@@ -1,7 +1,6 @@
 #include "tests/e2e/e2e_support.h"
 
 #include <windows.h>
-#include <shlobj.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -207,17 +206,7 @@ HANDLE StartProcess(const std::wstring& commandLine) {
   return process.hProcess;
 }
 
-std::wstring Quote(const std::wstring& path) { return L"\"" + path + L"\""; }
-std::wstring SetupExe() { return oku::test::BinDirectory() + L"\\OkuSetup.exe"; }
-std::wstring VariantExe(const std::wstring& name) { return oku::test::BinDirectory() + L"\\variants\\" + name; }
 
-std::wstring LocalAppData() {
-  wchar_t path[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-  return path;
-}
-
-std::wstring DefaultInstallDir() { return LocalAppData() + L"\\oku.compass\\Application"; }
 std::wstring ProductVersionOld() { return OKU_PRODUCT_VERSION_OLD; }
 std::wstring ProductVersionNew() { return OKU_PRODUCT_VERSION_NEW; }
 std::wstring SetupVersion() { return OKU_SETUP_VERSION; }

@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace oku::e2e {
 
 struct Box {
@@ -36,11 +38,12 @@ Outcome RunProgram(const std::wstring& commandLine, const RunOptions& options = 
 // Starts a command line and returns its process handle (the caller closes it); null on failure.
 HANDLE StartProcess(const std::wstring& commandLine);
 
-std::wstring Quote(const std::wstring& path);
-std::wstring SetupExe();                              // bin\OkuSetup.exe
-std::wstring VariantExe(const std::wstring& name);    // bin\variants\<name>
-std::wstring LocalAppData();
-std::wstring DefaultInstallDir();                     // <local app data>\oku.compass\Application
+using oku::test::DefaultInstallDir;
+using oku::test::LocalAppData;
+using oku::test::Quote;
+using oku::test::SetupExe;
+using oku::test::VariantExe;
+
 std::wstring ProductVersionOld();
 std::wstring ProductVersionNew();
 std::wstring SetupVersion();  // the installer's own version text ("version" record)

@@ -153,17 +153,7 @@ std::wstring OutboxPath() {
 Outbox::Outbox() { start_ = ReadFileBytes(OutboxPath()).size(); }
 
 std::vector<std::string> Outbox::Events(const std::string& name) const {
-  std::vector<std::string> lines;
-  const std::string text = ReadFileBytes(OutboxPath());
-  size_t start = start_;
-  while (start < text.size()) {
-    size_t end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    const std::string line = text.substr(start, end - start);
-    if (line.find("[\"action\",\"" + name + "\"]") != std::string::npos) lines.push_back(line);
-    start = end + 1;
-  }
-  return lines;
+  return OutboxEventLines(ReadFileBytes(OutboxPath()), name, start_);
 }
 
 bool Outbox::Has(const std::string& line, const std::string& key, const std::string& value) {

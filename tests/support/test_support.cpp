@@ -1,5 +1,7 @@
 #include "tests/support/test_support.h"
 
+#include <shlobj.h>
+
 #include <cstdlib>
 #include <cstring>
 
@@ -25,6 +27,31 @@ std::wstring BinDirectory() {
     if (c == L'/') c = L'\\';
   }
   return path;
+}
+
+std::wstring SetupExe() { return BinDirectory() + L"\\OkuSetup.exe"; }
+std::wstring VariantExe(const std::wstring& name) { return BinDirectory() + L"\\variants\\" + name; }
+
+std::wstring LocalAppData() {
+  wchar_t path[MAX_PATH] = {};
+  ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
+  return path;
+}
+
+std::wstring DefaultInstallDir() { return LocalAppData() + L"\\oku.compass\\Application"; }
+std::wstring Quote(const std::wstring& path) { return L"\"" + path + L"\""; }
+
+std::vector<std::string> OutboxEventLines(const std::string& text, const std::string& action, size_t from) {
+  const std::string record = "[\"action\",\"" + action + "\"]";
+  std::vector<std::string> lines;
+  while (from < text.size()) {
+    size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    const std::string line = text.substr(from, end - from);
+    if (line.find(record) != std::string::npos) lines.push_back(line);
+    from = end + 1;
+  }
+  return lines;
 }
 
 void RemoveTree(const std::wstring& path) {

@@ -28,6 +28,15 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 std::string ReadFileBytes(const std::wstring& path);  // empty when missing
 std::wstring TempDirectory();                         // GetTempPathW without trailing backslash
 std::wstring BinDirectory();                          // build/bin as a Windows path (OKU_BIN_DIR)
+std::wstring SetupExe();                              // bin\OkuSetup.exe
+std::wstring VariantExe(const std::wstring& name);    // bin\variants\<name>
+std::wstring LocalAppData();                          // the user's local application data folder
+std::wstring DefaultInstallDir();                     // <local app data>\oku.compass\Application
+std::wstring Quote(const std::wstring& path);         // "path", for a command line
+
+// The lines of analytics outbox text (one JSON event per line), from byte offset from on, that
+// record the event named action.
+std::vector<std::string> OutboxEventLines(const std::string& text, const std::string& action, size_t from = 0);
 
 struct RegistryValue {
   bool present = false;

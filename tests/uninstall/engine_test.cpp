@@ -103,17 +103,7 @@ class Engine : public testing::Test {
   std::wstring Log() const { return oku::test::ReadTestLog(scratch_.Child(L"engine.log")); }
   // Outbox lines (UTF-8 JSON) of one event.
   std::vector<std::string> Events(const std::string& name) const {
-    std::vector<std::string> lines;
-    const std::string text = oku::test::ReadFileBytes(outbox_);
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      if (end == std::string::npos) end = text.size();
-      const std::string line = text.substr(start, end - start);
-      if (line.find("[\"action\",\"" + name + "\"]") != std::string::npos) lines.push_back(line);
-      start = end + 1;
-    }
-    return lines;
+    return oku::test::OutboxEventLines(oku::test::ReadFileBytes(outbox_), name);
   }
   std::wstring VersionFolder() const { return install_ + L"\\" + kPv; }
 

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <deque>
 #include <fstream>
-#include <sstream>
 
 #include "common/handles.h"
 #include "common/portable/text.h"
@@ -477,15 +476,6 @@ DWORD Program::Wait(DWORD timeoutMs) {
 
 bool Program::Running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
 
-std::wstring Quote(const std::wstring& path) { return L"\"" + path + L"\""; }
-std::wstring SetupExe() { return oku::test::BinDirectory() + L"\\OkuSetup.exe"; }
-std::wstring VariantExe(const std::wstring& name) { return oku::test::BinDirectory() + L"\\variants\\" + name; }
-
-std::wstring LocalAppData() {
-  wchar_t path[MAX_PATH] = {};
-  ::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, path);
-  return path;
-}
 
 std::wstring DesktopDirectory() {
   wchar_t path[MAX_PATH] = {};
@@ -493,7 +483,6 @@ std::wstring DesktopDirectory() {
   return path;
 }
 
-std::wstring DefaultInstallDir() { return LocalAppData() + L"\\oku.compass\\Application"; }
 
 std::wstring SessionLogText() {
   const std::string bytes = oku::test::ReadFileBytes(oku::test::TempDirectory() + L"\\OkuSetupLogs\\oku_install.log");
@@ -509,25 +498,11 @@ std::wstring LoggedWorkingDirectory(const std::wstring& log) {
   return log.substr(start, end == std::wstring::npos ? std::wstring::npos : end - start);
 }
 
-std::vector<std::string> OutboxLines() {
+std::vector<std::string> OutboxEvents(const std::string& name) {
   const char* custom = std::getenv("LANTERN_OUTBOX");
   const std::wstring path = custom && *custom ? oku::WideFromUtf8(custom)
                                               : LocalAppData() + L"\\Velmora\\Lantern\\outbox.jsonl";
-  std::vector<std::string> lines;
-  std::istringstream text(oku::test::ReadFileBytes(path));
-  for (std::string line; std::getline(text, line);) {
-    if (!line.empty()) lines.push_back(line);
-  }
-  return lines;
-}
-
-std::vector<std::string> OutboxEvents(const std::string& name) {
-  std::vector<std::string> events;
-  const std::string record = "[\"action\",\"" + name + "\"]";
-  for (const std::string& line : OutboxLines()) {
-    if (line.find(record) != std::string::npos) events.push_back(line);
-  }
-  return events;
+  return oku::test::OutboxEventLines(oku::test::ReadFileBytes(path), name);
 }
 
 bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }

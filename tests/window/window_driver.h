@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/test_support.h"
+
 namespace oku::window_test {
 
 // Client rectangles of the window's controls at 96 DPI, as laid out from main.xml after the
@@ -100,21 +102,20 @@ class Program {
   HANDLE process_ = nullptr;
 };
 
-std::wstring Quote(const std::wstring& path);
-std::wstring SetupExe();                            // bin\OkuSetup.exe
-std::wstring VariantExe(const std::wstring& name);  // bin\variants\<name>
-std::wstring LocalAppData();
+using oku::test::DefaultInstallDir;
+using oku::test::LocalAppData;
+using oku::test::Quote;
+using oku::test::SetupExe;
+using oku::test::VariantExe;
 std::wstring DesktopDirectory();
-std::wstring DefaultInstallDir();  // <local app data>\oku.compass\Application
 
 // The session log of the running (or last) installer: %TEMP%\OkuSetupLogs\oku_install.log.
 std::wstring SessionLogText();
 // The working directory the installer logged ("主临时目录: "), empty before it did.
 std::wstring LoggedWorkingDirectory(const std::wstring& log);
 
-// Lines of the analytics outbox (%LOCALAPPDATA%\Velmora\Lantern\outbox.jsonl).
-std::vector<std::string> OutboxLines();
-// Outbox lines of one event ("action" record equal to name).
+// Lines of one event ("action" record equal to name) in the analytics outbox
+// (%LOCALAPPDATA%\Velmora\Lantern\outbox.jsonl, or LANTERN_OUTBOX).
 std::vector<std::string> OutboxEvents(const std::string& name);
 
 bool PathExists(const std::wstring& path);
