@@ -1,4 +1,4 @@
-// Helpers of the pipeline and pre-check tests: the window's state as a plain InstallContext, the
+// Helpers of the pipeline and pre-check tests (the window's state: tests/setup/test_context.h): the
 // per-user state the demo product leaves behind, processes by name, message boxes answered from
 // a second thread, the session log and the analytics outbox of one test.
 #pragma once
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "setup/install_context.h"
+#include "tests/setup/test_context.h"
 
 namespace oku::test {
 
@@ -19,38 +19,6 @@ inline constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 inline constexpr wchar_t kComponentUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Oku.compass";
 inline constexpr wchar_t kVendorKey[] = L"SOFTWARE\\Velmora\\oku.compass";
 inline constexpr wchar_t kClassesKey[] = L"SOFTWARE\\Classes\\okucompass";
-
-// The window's installation settings, as CMainWindow holds them.
-class TestContext : public InstallContext {
- public:
-  std::wstring GetCustomInstallPath() const override { return path; }
-  void SetCustomInstallPath(const std::wstring& p) override { path = p; }
-  bool IsPathFromRegistry() const override { return fromRegistry; }
-  void SetPathFromRegistry(bool value) override { fromRegistry = value; }
-  bool IsAutoStart() const override { return autoStart; }
-  bool IsUpdateMode() const override { return updateMode; }
-  std::wstring GetWorkingDirectory() override { return workingDir; }
-  ULONGLONG GetInstallStartTick() const override { return startTick; }
-  HWND GetWindowHandle() const override { return window; }
-  bool HasInstallControls() const override {
-    ++controlsAsked;
-    return controls;
-  }
-  void ShowOptionsView() override { ++optionsViewShown; }
-  ProgressSimulator* GetProgressSimulator() override { return progress; }
-
-  std::wstring path;
-  std::wstring workingDir;
-  bool fromRegistry = false;
-  bool autoStart = true;
-  bool updateMode = false;
-  bool controls = true;
-  ULONGLONG startTick = 0;
-  HWND window = nullptr;
-  ProgressSimulator* progress = nullptr;
-  mutable std::atomic<int> controlsAsked{0};  // StartInstallation asks first of all
-  std::atomic<int> optionsViewShown{0};
-};
 
 // Sets (or, given null, clears) an environment variable of this process and its children for one scope.
 class ScopedEnv {

@@ -11,11 +11,13 @@
 
 #include "common/portable/text.h"
 #include "common/session_log.h"
-#include "setup/install_context.h"
 #include "setup/install_records.h"
+#include "tests/setup/test_context.h"
 #include "tests/support/test_support.h"
 
 namespace {
+
+using oku::test::TestContext;
 
 struct Stored {
   LONG status = ERROR_FILE_NOT_FOUND;
@@ -67,27 +69,6 @@ void CleanRecords() {
     ::RegCloseKey(run);
   }
 }
-
-// The window's installation settings, as CMainWindow will hold them.
-class TestContext : public InstallContext {
- public:
-  std::wstring GetCustomInstallPath() const override { return path; }
-  void SetCustomInstallPath(const std::wstring& p) override { path = p; }
-  bool IsPathFromRegistry() const override { return fromRegistry; }
-  void SetPathFromRegistry(bool value) override { fromRegistry = value; }
-  bool IsAutoStart() const override { return autoStart; }
-  bool IsUpdateMode() const override { return false; }
-  std::wstring GetWorkingDirectory() override { return L""; }
-  ULONGLONG GetInstallStartTick() const override { return 0; }
-  HWND GetWindowHandle() const override { return nullptr; }
-  bool HasInstallControls() const override { return true; }
-  void ShowOptionsView() override {}
-  ProgressSimulator* GetProgressSimulator() override { return nullptr; }
-
-  std::wstring path;
-  bool fromRegistry = false;
-  bool autoStart = true;
-};
 
 const std::wstring kDir = L"C:\\Users\\测试 user\\AppData\\Local\\oku.compass\\Application";
 
