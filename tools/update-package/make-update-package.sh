@@ -187,13 +187,20 @@ manifest "$out/manifest.json" "$base_hash" "$new_hash" "$base_list"
 mv "$out/update_package.rc.new" "$out/update_package.rc"
 
 size() { stat -c %s "$1"; }
+# part as a percentage of whole with two decimals ("2.81"), rounded half up, in integer arithmetic.
+percent_of() {
+  local part=$1 whole=$2 hundredths
+  if [ "$whole" -le 0 ]; then echo "0.00"; return; fi
+  hundredths=$(( (part * 10000 + whole / 2) / whole ))
+  printf '%d.%02d' $((hundredths / 100)) $((hundredths % 100))
+}
 {
   echo "update package $old_version -> $new_version ($( [ "$file_list" = 1 ] && echo "$(wc -l <"$work/old_files.txt") listed files" || echo "recursive copy"))"
   printf '  base chrome.7z  %12d bytes  sha256 %s\n' "$(size "$work/base/chrome.7z")" "$base_hash"
   printf '  new chrome.7z   %12d bytes  sha256 %s\n' "$(size "$work/target/chrome.7z")" "$new_hash"
   printf '  patch (VCDIFF)  %12d bytes\n' "$(size "$raw")"
-  printf '  patch (LZMA2)   %12d bytes  %.2f%% of the new archive\n' "$(size "$out/chrome_7z.patch")" \
-    "$(echo "100 * $(size "$out/chrome_7z.patch") / $(size "$work/target/chrome.7z")" | bc -l)"
+  printf '  patch (LZMA2)   %12d bytes  %s%% of the new archive\n' "$(size "$out/chrome_7z.patch")" \
+    "$(percent_of "$(size "$out/chrome_7z.patch")" "$(size "$work/target/chrome.7z")")"
   echo "  repack deterministic: two rebuilds of the installed version gave the same bytes"
 } >"$out/report.txt"
 cat "$out/report.txt"
