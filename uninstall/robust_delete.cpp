@@ -71,11 +71,97 @@ void SetRebootDeleteHookForTesting(RebootDeleteHook hook) { g_rebootDeleteHook.s
 
 bool DeleteRegistryEntries() {
   LogInfo(L"Deleting Oku registry entries...");
-  if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\okucompass")) return false;
-  // The product is gone: its auto-start entry would start a missing program at every logon.
+  // The product is gone: its auto-start entry would start a missing program at every logon, also
+  // when the URL-protocol key went missing earlier.
   DeleteRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"oku.compass");
+  if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\okucompass")) return false;
   return DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\oku.compass");
 }
+
+bool IsInstallerLeftoverName(const std::wstring& name) {
+  if (oku::EqualsIgnoreCaseAscii(name, L"mini_installer.exe") || oku::EqualsIgnoreCaseAscii(name, L"oku_install.log") ||
+      oku::EqualsIgnoreCaseAscii(name, L"oku_install.previous.log")) {
+    return true;
+  }
+  // oku_install.<decimal number>.log, the log of a start that found the usual name held.
+  constexpr std::wstring_view kPrefix = L"oku_install.";
+  constexpr std::wstring_view kSuffix = L".log";
+  if (name.size() <= kPrefix.size() + kSuffix.size()) return false;
+  if (!oku::EqualsIgnoreCaseAscii(std::wstring_view(name).substr(0, kPrefix.size()), kPrefix)) return false;
+  if (!oku::EqualsIgnoreCaseAscii(std::wstring_view(name).substr(name.size() - kSuffix.size()), kSuffix)) return false;
+  for (size_t i = kPrefix.size(); i < name.size() - kSuffix.size(); ++i) {
+    if (name[i] < L'0' || name[i] > L'9') return false;
+  }
+  return true;
+}
+
+std::vector<std::wstring> PendingRestartDeletions() {
+  std::vector<std::wstring> result;
+  for (const wchar_t* valueName : {L"PendingFileRenameOperations", L"PendingFileRenameOperations2"}) {
+    DWORD size = 0;
+    constexpr wchar_t kKey[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, valueName, RRF_RT_REG_MULTI_SZ, nullptr, nullptr, &size) !=
+            ERROR_SUCCESS ||
+        size == 0) {
+      continue;
+    }
+    std::wstring buffer(size / sizeof(wchar_t) + 2, L'\0');
+    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(wchar_t));
+    if (::RegGetValueW(HKEY_LOCAL_MACHINE, kKey, valueName, RRF_RT_REG_MULTI_SZ, nullptr, buffer.data(), &bytes) !=
+        ERROR_SUCCESS) {
+      continue;
+    }
+    buffer.resize(bytes / sizeof(wchar_t));
+    // Pairs of source and destination; an empty destination means "delete".
+    std::vector<std::wstring> strings;
+    size_t position = 0;
+    while (position < buffer.size()) {
+      const size_t end = buffer.find(L'\0', position);
+      const size_t stop = end == std::wstring::npos ? buffer.size() : end;
+      strings.push_back(buffer.substr(position, stop - position));
+      position = stop + 1;
+    }
+    for (size_t i = 0; i + 1 < strings.size(); i += 2) {
+      std::wstring source = strings[i];
+      if (source.empty() || !strings[i + 1].empty()) continue;
+      if (source.rfind(L"\\??\\", 0) == 0) source.erase(0, 4);
+      while (source.size() > 3 && source.back() == L'\\') source.pop_back();
+      result.push_back(source);
+    }
+  }
+  return result;
+}
+
+bool IsPendingRestartDeletion(const std::wstring& path, const std::vector<std::wstring>& pending) {
+  for (const std::wstring& entry : pending) {
+    if (oku::SamePath(entry, path)) return true;
+  }
+  return false;
+}
+
+bool IsGoneAtRestart(const std::wstring& path, const std::vector<std::wstring>& pending) {
+  if (!IsPendingRestartDeletion(path, pending)) return false;
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return true;
+  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
+  WIN32_FIND_DATAW data;
+  oku::FindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &data));
+  if (!find) return false;
+  do {
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
+    if (!IsGoneAtRestart(path + L"\\" + name, pending)) return false;
+  } while (::FindNextFileW(find.get(), &data));
+  return true;
+}
+
+namespace {
+
+bool IsLink(DWORD attributes) {
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+}  // namespace
 
 bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFolder) {
   LogInfo(L"Checking installation directory status to determine if cleanup is needed");
@@ -83,6 +169,11 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
     LogInfo(L"Installation path is empty, cannot check directory status");
     return false;
   }
+  if (IsLink(::GetFileAttributesW(installPath.c_str()))) {
+    LogInfo(L"Installation directory is a link, terminating check early: " + installPath);
+    return false;
+  }
+  const std::vector<std::wstring> pending = PendingRestartDeletions();
 
   WIN32_FIND_DATAW data;
   int folderCount = 0;
@@ -97,9 +188,26 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
+      const std::wstring path = installPath + L"\\" + name;
+      if (IsLink(data.dwFileAttributes)) {
+        LogInfo(L"Found link in root directory, terminating check early: " + name);
+        return false;
+      }
       if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        if (IsInstallerLeftoverName(name)) {
+          LogInfo(L"Ignoring installer leftover in root directory: " + name);
+          continue;
+        }
+        if (IsGoneAtRestart(path, pending)) {
+          LogInfo(L"Ignoring file scheduled for deletion on reboot: " + path);
+          continue;
+        }
         LogInfo(L"Found file in root directory, terminating check early: " + name);
         return false;
+      }
+      if (name != L"uninstall" && IsGoneAtRestart(path, pending)) {
+        LogInfo(L"Ignoring folder scheduled for deletion on reboot: " + path);
+        continue;
       }
       if (folderCount == 2) {
         LogInfo(L"Found more than 2 folders, terminating check early");
@@ -142,6 +250,14 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
+      if (IsLink(data.dwFileAttributes)) {
+        LogInfo(L"Found link in " + folder + L", terminating check early: " + name);
+        return false;
+      }
+      if (IsGoneAtRestart(folderPath + L"\\" + name, pending)) {
+        LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + folderPath + L"\\" + name);
+        continue;
+      }
       if (++itemCount > 1) {
         LogInfo(L"Found more than 1 item in " + folder + L", terminating check early");
         return false;
@@ -179,6 +295,14 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
     do {
       const std::wstring name = data.cFileName;
       if (name == L"." || name == L"..") continue;
+      if (IsLink(data.dwFileAttributes)) {
+        LogInfo(L"Found link in Installer folder, terminating check early: " + name);
+        return false;
+      }
+      if (IsGoneAtRestart(installerPath + L"\\" + name, pending)) {
+        LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + installerPath + L"\\" + name);
+        continue;
+      }
       if (++itemCount > 1) {
         LogInfo(L"Found more than 1 item in Installer folder, terminating check early");
         return false;

@@ -9,15 +9,33 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 // Removes HKCU "SOFTWARE\Classes\okucompass" and, only when that worked, HKCU
 // "SOFTWARE\Velmora\oku.compass". True only when both were deleted.
 bool DeleteRegistryEntries();
 
 // True when the installation directory holds exactly "uninstall" and one version folder whose
-// only content is "Installer\setup.exe" (names compared exactly). versionFolder, when given,
-// receives the version folder's name on success.
+// only content is "Installer\setup.exe" (names compared exactly). The installer's own leftovers at
+// the top level (IsInstallerLeftoverName) and entries already registered for deletion at restart
+// do not count. A link (junction, symbolic link) anywhere in the checked tree makes the state not
+// bare: nothing is listed or deleted through it. versionFolder, when given, receives the version
+// folder's name on success.
 bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFolder = nullptr);
+
+// Files the installer leaves in the installation directory: "mini_installer.exe", its session log
+// "oku_install.log", and the log's fallback names "oku_install.previous.log" and
+// "oku_install.<number>.log" (letter case ignored).
+bool IsInstallerLeftoverName(const std::wstring& name);
+
+// The paths registered for deletion at the next restart (PendingFileRenameOperations entries with
+// no destination), as plain paths without the "\??\" prefix.
+std::vector<std::wstring> PendingRestartDeletions();
+// True when path is one of pending (compared as the file system does).
+bool IsPendingRestartDeletion(const std::wstring& path, const std::vector<std::wstring>& pending);
+// True when path is registered for deletion at restart and, for a directory (not a link),
+// everything inside it is too: the entry disappears completely at the next restart.
+bool IsGoneAtRestart(const std::wstring& path, const std::vector<std::wstring>& pending);
 
 // How one file left (or did not leave) its place.
 enum class FileRemoval {

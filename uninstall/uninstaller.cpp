@@ -40,7 +40,19 @@ UninstallOptions ReadOptions() {
 // installer and its session log); they go with a successful removal so the directory can go too.
 void RemoveInstallerLeftovers(const std::wstring& installPath) {
   if (installPath.empty()) return;
-  for (const wchar_t* name : {L"mini_installer.exe", L"oku_install.log"}) {
+  std::vector<std::wstring> names;
+  {
+    WIN32_FIND_DATAW data;
+    oku::FindHandle find(::FindFirstFileW((installPath + L"\\*").c_str(), &data));
+    if (!find) return;
+    do {
+      if (!(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+          IsInstallerLeftoverName(data.cFileName)) {
+        names.emplace_back(data.cFileName);
+      }
+    } while (::FindNextFileW(find.get(), &data));
+  }
+  for (const std::wstring& name : names) {
     const std::wstring path = installPath + L"\\" + name;
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
@@ -69,7 +81,7 @@ void LogLeftovers(const std::wstring& installPath) {
 }
 
 // Everything between the opened log and the working directory's deletion.
-int RunWithWorkspace(TempDirectoryManager& workspace, const UninstallOptions& options, std::wstring& selfDeleteDir) {
+int RunWithWorkspace(TempDirectoryManager& workspace, const UninstallOptions& options) {
   EventReporter& reporter = EventReporter::Instance();
   const std::wstring installPath = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
   const std::wstring pv = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv");
@@ -129,9 +141,13 @@ int RunWithWorkspace(TempDirectoryManager& workspace, const UninstallOptions& op
   LogInfo(L"检查是否需要自毁卸载，安装路径: " + installPath);
   if (NeedsSelfDelete(installPath)) {
     LogInfo(L"✅ 需要自毁卸载！开始执行自毁脚本...");
-    // Started once this run has let go of the directory: the session log is moved into it at close.
-    selfDeleteDir = installPath;
-    LogInfo(L"自毁脚本已启动（延迟2秒后执行）");
+    // The remover waits for this process to end: the session log is moved into the directory at
+    // close and goes with it.
+    if (StartDirectoryRemovalAfterExit(installPath)) {
+      LogInfo(L"自毁脚本已启动（延迟2秒后执行）");
+    } else {
+      LogLeftovers(installPath);
+    }
   } else {
     LogInfo(L"❌ 不需要自毁卸载！安装目录下还有其他文件或文件夹");
     LogLeftovers(installPath);
@@ -160,12 +176,10 @@ int RunUninstaller() {
                                                          {"silent_oku", BoolText(options.silent_oku)},
                                                          {"keep_user_data", BoolText(options.keep_user_data)}});
   int exitCode = 1;
-  std::wstring selfDeleteDir;
   {
     TempDirectoryManager workspace;
-    exitCode = RunWithWorkspace(workspace, options, selfDeleteDir);
+    exitCode = RunWithWorkspace(workspace, options);
   }  // deletes the working directory with the analytics library copy
   CloseLogFile();
-  if (!selfDeleteDir.empty()) CreateAndRunSelfDeleteDirScript(selfDeleteDir);
   return exitCode;
 }

@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "common/paths.h"
+#include "common/portable/text.h"
 #include "tests/support/test_support.h"
 #include "tests/uninstall/removal_test_util.h"
 #include "uninstall/robust_delete.h"
+#include "uninstall/self_delete.h"
 
 namespace {
 
@@ -294,6 +296,169 @@ TEST_F(DirectoryTree, RefusedRegistrationsFailTheFileAndTheDirectory) {
 TEST_F(DirectoryTree, MissingDirectoryIsAFindFailure) {
   EXPECT_FALSE(RemoveDirectoryTree(scratch_.Child(L"absent")));
   EXPECT_NE(Log().find(L"Failed to find files in directory: " + scratch_.Child(L"absent")), std::wstring::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// An installation down to what a failed component uninstall leaves: uninstall\OkuUninstall.exe
+// and <pv>\Installer\setup.exe.
+class BareState : public RobustDelete {
+ protected:
+  static constexpr wchar_t kPv[] = L"2.0.0.1";
+  std::wstring MakeInstallation(const std::wstring& name) {
+    const std::wstring root = scratch_.Child(name);
+    for (const std::wstring& folder : {root, root + L"\\uninstall", root + L"\\" + kPv, root + L"\\" + kPv + L"\\Installer"}) {
+      ::CreateDirectoryW(folder.c_str(), nullptr);
+    }
+    oku::test::WriteFileBytes(root + L"\\uninstall\\OkuUninstall.exe", "uninstaller");
+    oku::test::WriteFileBytes(root + L"\\" + kPv + L"\\Installer\\setup.exe", "setup");
+    return root;
+  }
+};
+
+TEST_F(BareState, InstallerLeftoversAndRestartDeletionsDoNotCountOtherFilesDo) {
+  const struct {
+    const char* name;
+    std::vector<std::wstring> topFiles;
+    bool bare;
+  } cases[] = {
+      {"nothing else", {}, true},
+      {"installer leftovers", {L"oku_install.log", L"MINI_INSTALLER.EXE", L"oku_install.4242.log", L"oku_install.previous.log"}, true},
+      {"a user's file", {L"notes.txt"}, false},
+      {"look-alike log names", {L"oku_install.12a.log"}, false},
+      {"look-alike without number", {L"oku_install..log"}, false},
+  };
+  int index = 0;
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    const std::wstring root = MakeInstallation(L"bare" + std::to_wstring(index++));
+    for (const std::wstring& file : row.topFiles) oku::test::WriteFileBytes(root + L"\\" + file, "x");
+    EXPECT_EQ(IsBareInstallState(root), row.bare);
+  }
+
+  // A file held open in the version folder that is already registered for deletion at restart.
+  const std::wstring root = MakeInstallation(L"held");
+  const std::wstring held = root + L"\\" + kPv + L"\\chrome.dll";
+  oku::test::WriteFileBytes(held, "held");
+  EXPECT_FALSE(IsBareInstallState(root));
+  ASSERT_TRUE(::MoveFileExW(held.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(IsBareInstallState(root));
+  EXPECT_NE(Log().find(L"Ignoring entry scheduled for deletion on reboot: " + held), std::wstring::npos);
+}
+
+TEST(InstallerLeftoverNames, OnlyTheInstallersOwnFiles) {
+  for (const wchar_t* name : {L"oku_install.log", L"Oku_Install.LOG", L"mini_installer.exe", L"oku_install.previous.log",
+                              L"oku_install.1.log", L"oku_install.4294967295.log"}) {
+    EXPECT_TRUE(IsInstallerLeftoverName(name)) << oku::Utf8FromWide(name);
+  }
+  for (const wchar_t* name : {L"oku_install.log.bak", L"oku_install.-1.log", L"oku_install..log", L"oku_install.log2",
+                              L"mini_installer.exe.old", L"setup.exe", L"oku_uninstall.log", L""}) {
+    EXPECT_FALSE(IsInstallerLeftoverName(name)) << oku::Utf8FromWide(name);
+  }
+}
+
+// A link used as the version folder or as its Installer folder is never listed or deleted
+// through: the cleanup after a failed component uninstall leaves the link target's files alone.
+TEST_F(BareState, LinkInTheCheckedTreeIsNotBareAndItsTargetSurvivesTheCleanup) {
+  const std::wstring outside = scratch_.Child(L"users_folder");
+  ::CreateDirectoryW(outside.c_str(), nullptr);
+  ::CreateDirectoryW((outside + L"\\Installer").c_str(), nullptr);
+  oku::test::WriteFileBytes(outside + L"\\Installer\\setup.exe", "a user's setup.exe");
+  oku::test::WriteFileBytes(outside + L"\\setup.exe", "another user's setup.exe");
+
+  const struct {
+    const char* name;
+    std::wstring linkInside;  // relative to the installation
+    std::wstring target;
+    std::wstring logged;
+  } cases[] = {
+      {"version folder", kPv, outside, L"Found link in root directory, terminating check early: " + std::wstring(kPv)},
+      {"Installer folder", std::wstring(kPv) + L"\\Installer", outside,
+       L"Found link in " + std::wstring(kPv) + L", terminating check early: Installer"},
+  };
+  int index = 0;
+  for (const auto& row : cases) {
+    SCOPED_TRACE(row.name);
+    const std::wstring root = MakeInstallation(L"linked" + std::to_wstring(index++));
+    oku::test::RemoveTree(root + L"\\" + row.linkInside);
+    ASSERT_TRUE(oku::test::MakeUnixSymlink(row.target, root + L"\\" + row.linkInside));
+    EXPECT_FALSE(IsBareInstallState(root));
+    EXPECT_NE(Log().find(row.logged), std::wstring::npos);
+    CleanupInstallDirectory(root, kPv, ChildProcessDeleter());
+    EXPECT_EQ(oku::test::ReadFileBytes(outside + L"\\Installer\\setup.exe"), "a user's setup.exe");
+    EXPECT_EQ(oku::test::ReadFileBytes(outside + L"\\setup.exe"), "another user's setup.exe");
+    oku::test::RemoveUnixSymlink(root + L"\\" + row.linkInside);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(BareState, SelfDeleteWaitsOnlyForTheUninstallFolderLeftoversAndRestartDeletions) {
+  const std::wstring root = scratch_.Child(L"selfdelete");
+  ::CreateDirectoryW(root.c_str(), nullptr);
+  ::CreateDirectoryW((root + L"\\UNINSTALL").c_str(), nullptr);
+  EXPECT_TRUE(NeedsSelfDelete(root));
+  oku::test::WriteFileBytes(root + L"\\oku_install.log", "log");
+  oku::test::WriteFileBytes(root + L"\\oku_install.77.log", "log");
+  EXPECT_TRUE(NeedsSelfDelete(root));
+
+  // A held file and its folder, both registered for deletion at restart, go at the restart.
+  const std::wstring version = root + L"\\" + kPv;
+  ::CreateDirectoryW(version.c_str(), nullptr);
+  oku::test::WriteFileBytes(version + L"\\chrome.dll", "held");
+  EXPECT_FALSE(NeedsSelfDelete(root));
+  ASSERT_TRUE(::MoveFileExW((version + L"\\chrome.dll").c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_FALSE(NeedsSelfDelete(root)) << "the folder itself is not registered yet";
+  ASSERT_TRUE(::MoveFileExW(version.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT));
+  EXPECT_TRUE(NeedsSelfDelete(root));
+
+  // Anything else keeps the directory: a user's file, or a link (never removed through).
+  oku::test::WriteFileBytes(root + L"\\notes.txt", "mine");
+  EXPECT_FALSE(NeedsSelfDelete(root));
+  ::DeleteFileW((root + L"\\notes.txt").c_str());
+  const std::wstring outside = scratch_.Child(L"outside_selfdelete");
+  ::CreateDirectoryW(outside.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::MakeUnixSymlink(outside, root + L"\\linked"));
+  EXPECT_FALSE(NeedsSelfDelete(root));
+  oku::test::RemoveUnixSymlink(root + L"\\linked");
+  EXPECT_TRUE(NeedsSelfDelete(root));
+}
+
+TEST_F(BareState, DelayedRemovalTakesOnlyAPlainExistingDirectory) {
+  const std::wstring root = scratch_.Child(L"plain dir & (x86) %USERNAME% !x! ^ 欧库");
+  ASSERT_TRUE(::CreateDirectoryW(root.c_str(), nullptr));
+  EXPECT_EQ(SelfDeleteRefusal(root), L"");
+  const std::wstring outside = scratch_.Child(L"outside_refusal");
+  ::CreateDirectoryW(outside.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::MakeUnixSymlink(outside, scratch_.Child(L"link_refusal")));
+  const struct {
+    std::wstring path;
+  } refused[] = {
+      {L""},
+      {L"C:\\"},
+      {L"C:"},
+      {L"relative\\dir"},
+      {root + L"\\"},
+      {root + L"\\..\\x"},
+      {root + L"\\.\\x"},
+      {L"C:/Windows"},
+      {scratch_.Child(L"absent")},
+      {scratch_.Child(L"link_refusal")},
+      {root + L"\ttab"},
+  };
+  for (const auto& row : refused) {
+    EXPECT_NE(SelfDeleteRefusal(row.path), L"") << oku::Utf8FromWide(row.path);
+  }
+  oku::test::RemoveUnixSymlink(scratch_.Child(L"link_refusal"));
+  // The removal command accepts exactly the switch and one directory.
+  EXPECT_TRUE(IsDirectoryRemovalCommand({L"--remove-directory-after-exit=42", root}));
+  EXPECT_FALSE(IsDirectoryRemovalCommand({L"--remove-directory-after-exit=42"}));
+  EXPECT_FALSE(IsDirectoryRemovalCommand({L"--force", root}));
+  EXPECT_FALSE(IsDirectoryRemovalCommand({L"--remove-directory-after-exit=42", root, L"extra"}));
 }
 
 }  // namespace
