@@ -129,7 +129,10 @@ std::vector<ShortcutInfo> FindShortcutsInFolder(const std::wstring& executableNa
       std::wstring target;
       if (!ResolveShortcutTarget(fullPath, target)) continue;
       LogInfo(L"该快捷方式的目标路径: " + target);
-      if (Lower(target).find(wanted) != std::wstring::npos) result.push_back({fullPath, target, location});
+      // The target's file name must be the product's, not merely contain it ("oku.compass.exe.bak").
+      const size_t slash = target.find_last_of(L"\\/");
+      const std::wstring targetName = slash == std::wstring::npos ? target : target.substr(slash + 1);
+      if (Lower(targetName) == wanted) result.push_back({fullPath, target, location});
     } while (::FindNextFileW(find.get(), &data));
   } catch (...) {
     // Out of memory: what was collected so far.
