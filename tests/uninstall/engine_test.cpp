@@ -264,8 +264,12 @@ TEST_F(Engine, MissingRegistryInformationStopsBeforeAnything) {
 TEST_F(Engine, MissingClassesKeyLeavesTheVendorKeyUntouched) {
   oku::test::OpenTestLog(scratch_.path(), L"registry.log");
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kClassesKey);
+  constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
+  SetRegistryString(HKEY_CURRENT_USER, kRunKey, L"oku.compass", L"\"C:\\gone\\oku.compass.exe\"");
   EXPECT_FALSE(DeleteRegistryEntries());
   EXPECT_TRUE(KeyExists(kVendorKey));
+  // The product is gone either way: its auto-start value goes too.
+  EXPECT_TRUE(ReadRegistryString(HKEY_CURRENT_USER, kRunKey, L"oku.compass").empty());
   EXPECT_NE(oku::test::ReadTestLog(scratch_.Child(L"registry.log")).find(L"Registry key not found: " + std::wstring(kClassesKey)),
             std::wstring::npos);
 
