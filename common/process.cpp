@@ -52,6 +52,14 @@ bool IsProcessRunning(const std::wstring& name) {
   return found;
 }
 
+bool IsProcessIdRunning(DWORD processId) {
+  if (processId == 0) return false;
+  oku::KernelHandle process(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId));
+  // No such process is ERROR_INVALID_PARAMETER; any other refusal means it exists.
+  if (!process) return ::GetLastError() != ERROR_INVALID_PARAMETER;
+  return ::WaitForSingleObject(process.get(), 0) == WAIT_TIMEOUT;
+}
+
 bool KillProcessByName(const std::wstring& name) {
   LogInfo(L"Attempting to kill process: " + name);
   bool killed = false;

@@ -16,6 +16,9 @@ bool KillProcessByName(const std::wstring& name);
 // Processes of that bare executable name whose image is the file at imagePath, each opened for
 // waiting on and terminating; one that cannot be opened or queried is left out.
 std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath);
+// True when the process with this identifier still runs; one that exists but cannot be queried
+// counts as running. Logs nothing.
+bool IsProcessIdRunning(DWORD processId);
 // GetTickCount64; the all-ones value reads as 0.
 std::uint64_t GetTickCountMs();
 

@@ -12,6 +12,7 @@
 
 #include "common/handles.h"
 #include "common/portable/text.h"
+#include "common/process.h"
 #include "common/session_log.h"
 
 namespace {
@@ -105,6 +106,7 @@ bool TempDirectoryManager::Initialize(std::uint64_t requiredBytes, bool cleanupO
   if (TrySystemTempStrategy()) {
     m_strategy = TempDirStrategy::SystemTemp;
     m_initialized = true;
+    HoldWorkingDirectory();
     LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
     LogInfo(L"使用策略: 系统临时目录");
     return true;
@@ -112,6 +114,7 @@ bool TempDirectoryManager::Initialize(std::uint64_t requiredBytes, bool cleanupO
   if (TryLocalAppDataStrategy()) {
     m_strategy = TempDirStrategy::LocalAppData;
     m_initialized = true;
+    HoldWorkingDirectory();
     LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
     LogInfo(L"使用策略: LocalAppData目录");
     return true;
@@ -119,6 +122,7 @@ bool TempDirectoryManager::Initialize(std::uint64_t requiredBytes, bool cleanupO
   if (TryExeDirectoryStrategy()) {
     m_strategy = TempDirStrategy::ExeDirectory;
     m_initialized = true;
+    HoldWorkingDirectory();
     LogWarning(L"使用备用方案: EXE同目录");
     LogInfo(std::wstring(L"临时目录: ") + m_tempDir);
     return true;
@@ -274,6 +278,10 @@ bool TempDirectoryManager::HasEnoughFreeSpace(const wchar_t* path, std::uint64_t
 
 bool TempDirectoryManager::CreateHiddenDirectory(const wchar_t* path) {
   LogInfo(std::wstring(L"    [CreateHiddenDirectory] 开始创建目录: ") + path);
+  if (IsDirectory(path) && IsWorkingDirectoryInUse(path)) {
+    LogWarning(std::wstring(L"    目录正被另一个运行中的进程使用，不删除: ") + path);
+    return false;
+  }
   if (IsDirectory(path)) {
     LogInfo(std::wstring(L"    目录已存在，尝试删除: ") + path);
     if (DeleteDirectoryRecursive(path)) {
@@ -443,7 +451,20 @@ std::uint64_t TempDirectoryManager::GetDirectorySize(const wchar_t* directory) {
 
 namespace {
 
-// Deletes every directory in parent matching pattern except ownName; adds to count and bytes.
+// The identifier in a working directory's name ("OkuSetup_<id>", "Temp_<id>"); 0 when the part
+// after prefix is not a plain decimal number.
+DWORD OwnerProcessId(const std::wstring& name, const std::wstring& prefix) {
+  if (name.size() <= prefix.size() || name.size() > prefix.size() + 10) return 0;
+  unsigned long long value = 0;
+  for (size_t i = prefix.size(); i < name.size(); ++i) {
+    if (name[i] < L'0' || name[i] > L'9') return 0;
+    value = value * 10 + static_cast<unsigned>(name[i] - L'0');
+  }
+  return value > 0xFFFFFFFFull ? 0 : static_cast<DWORD>(value);
+}
+
+// Deletes every directory in parent matching pattern except ownName and those of processes that
+// still run; adds to count and bytes.
 void CleanupMatches(const wchar_t* parent, const wchar_t* pattern, const std::wstring& ownName, int& count,
                     std::uint64_t& bytes) {
   wchar_t search[MAX_PATH] = {};
@@ -456,6 +477,11 @@ void CleanupMatches(const wchar_t* parent, const wchar_t* pattern, const std::ws
     if (IsDotOrDotDot(data.cFileName) || ownName == data.cFileName) continue;
     wchar_t full[MAX_PATH] = {};
     if (!ComposePath(full, {parent, L"\\", data.cFileName})) continue;
+    const std::wstring prefix = ownName.substr(0, ownName.find(L'_') + 1);
+    if (IsProcessIdRunning(OwnerProcessId(data.cFileName, prefix)) || TempDirectoryManager::IsWorkingDirectoryInUse(full)) {
+      LogInfo(std::wstring(L"  跳过仍在运行的进程的目录: ") + full);
+      continue;
+    }
     const std::uint64_t size = TempDirectoryManager::GetDirectorySize(full);
     if (TempDirectoryManager::DeleteDirectoryRecursive(full)) {
       LogInfo(std::wstring(L"  清理: ") + full + L" (" + Mb(size) + L" MB)");
@@ -483,7 +509,11 @@ void TempDirectoryManager::CleanupOldTempDirs() {
   }
 
   wchar_t exeTemp[MAX_PATH] = {};
-  if (m_exeDir[0] != L'\0' && ComposePath(exeTemp, {m_exeDir, L"\\.OkuSetupTemp"}) && IsDirectory(exeTemp)) {
+  if (m_exeDir[0] != L'\0' && ComposePath(exeTemp, {m_exeDir, L"\\.OkuSetupTemp"}) && IsDirectory(exeTemp) &&
+      IsWorkingDirectoryInUse(exeTemp)) {
+    // Shared by every run from this folder: another one that still runs is working in it.
+    LogInfo(std::wstring(L"  跳过仍在运行的进程的目录: ") + exeTemp);
+  } else if (m_exeDir[0] != L'\0' && ComposePath(exeTemp, {m_exeDir, L"\\.OkuSetupTemp"}) && IsDirectory(exeTemp)) {
     const std::uint64_t size = GetDirectorySize(exeTemp);
     if (DeleteDirectoryRecursive(exeTemp)) {
       LogInfo(std::wstring(L"  清理: ") + exeTemp + L" (" + Mb(size) + L" MB)");
@@ -499,8 +529,21 @@ void TempDirectoryManager::CleanupOldTempDirs() {
   }
 }
 
+void TempDirectoryManager::HoldWorkingDirectory() {
+  m_ownerLock.reset(::CreateFileW(m_tempDir, FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+}
+
+bool TempDirectoryManager::IsWorkingDirectoryInUse(const wchar_t* path) {
+  oku::FileHandle probe(::CreateFileW(path, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                      nullptr));
+  return !probe && ::GetLastError() == ERROR_SHARING_VIOLATION;
+}
+
 bool TempDirectoryManager::Cleanup() {
   if (!m_initialized) return true;
+  m_ownerLock.reset();
   LogInfo(L"开始清理临时目录...");
   const bool deleted = DeleteDirectoryRecursive(m_tempDir);
   if (deleted) {

@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "common/handles.h"
+
 enum class TempDirStrategy : std::int32_t { SystemTemp = 0, LocalAppData = 1, ExeDirectory = 2, Custom = 3 };
 
 class TempDirectoryManager {
@@ -38,6 +40,9 @@ class TempDirectoryManager {
   static bool TestWritePermission(const wchar_t* directory);
   static bool DeleteDirectoryRecursive(const wchar_t* path);
   static std::uint64_t GetDirectorySize(const wchar_t* directory);
+  // True when a running process holds the working directory (its owner keeps it open without
+  // delete sharing for as long as it works in it).
+  static bool IsWorkingDirectoryInUse(const wchar_t* path);
 
  private:
   wchar_t m_tempDir[MAX_PATH] = {};
@@ -47,4 +52,8 @@ class TempDirectoryManager {
   bool m_initialized = false;
   bool m_cleanupOnExit = true;
   std::uint64_t m_requiredBytes = 0;
+  // Open while this run works in m_tempDir: tells other runs' leftover clean-up to spare it.
+  oku::FileHandle m_ownerLock;
+
+  void HoldWorkingDirectory();
 };

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 #include <shlobj.h>
+#include <tlhelp32.h>
 
 #include <cstdlib>
 #include <limits>
@@ -14,6 +15,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
 #include "tests/support/test_support.h"
@@ -189,6 +191,61 @@ TEST(TempDirectoryManagerTest, NoStrategyHasTheSpace) {
     EXPECT_FALSE(oku::PathExists(oku::test::TempDirectory() + L"\\OkuSetup_" + Pid()));
     EXPECT_TRUE(manager.Cleanup());
   }
+}
+
+// Identifier of a process other than this one that runs now.
+DWORD AnotherRunningProcessId() {
+  oku::KernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  PROCESSENTRY32W entry{};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
+    if (entry.th32ProcessID != 0 && entry.th32ProcessID != ::GetCurrentProcessId()) return entry.th32ProcessID;
+  }
+  return 0;
+}
+
+// Directories of runs that still work are spared: one named after a running process, and one its
+// owner holds open (the shared fallback name carries no identifier).
+TEST(TempDirectoryManagerTest, WorkingDirectoriesOfRunningProcessesAreSpared) {
+  ScratchDirectory scratch(L"running");
+  TempEnvironment env(scratch.path());
+  const DWORD running = AnotherRunningProcessId();
+  ASSERT_NE(running, 0u);
+  const std::wstring runningTemp = scratch.Child(L"OkuSetup_" + std::to_wstring(running));
+  const std::wstring heldTemp = scratch.Child(L"OkuSetup_999994");
+  const std::wstring exeTemp = oku::ExecutableDirectory() + L"\\.OkuSetupTemp";
+  MakeTree(runningTemp);
+  MakeTree(heldTemp);
+  MakeTree(exeTemp);
+  {
+    TempDirectoryManager owner;  // holds its own working directory like a running installer
+    ASSERT_TRUE(owner.Initialize(1024, false));
+    oku::FileHandle heldOpen(::CreateFileW(heldTemp.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                           nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    oku::FileHandle exeHeldOpen(::CreateFileW(exeTemp.c_str(), FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    ASSERT_TRUE(heldOpen && exeHeldOpen);
+    EXPECT_TRUE(TempDirectoryManager::IsWorkingDirectoryInUse(owner.GetTempDirectory()));
+    EXPECT_TRUE(TempDirectoryManager::IsWorkingDirectoryInUse(heldTemp.c_str()));
+
+    TempDirectoryManager other;
+    other.CleanupOldTempDirs();
+    EXPECT_TRUE(oku::PathExists(runningTemp + L"\\sub\\readonly.txt"));
+    EXPECT_TRUE(oku::PathExists(heldTemp + L"\\sub\\readonly.txt"));
+    EXPECT_TRUE(oku::PathExists(exeTemp + L"\\sub\\readonly.txt"));
+    EXPECT_TRUE(oku::DirectoryExists(owner.GetLanternDirectory()));
+    // A run that falls back to the shared name does not take it from the one working in it.
+    EXPECT_FALSE(TempDirectoryManager::CreateHiddenDirectory(exeTemp.c_str()));
+    EXPECT_TRUE(oku::PathExists(exeTemp + L"\\sub\\readonly.txt"));
+  }
+  // Released: the next clean-up takes the leftovers (the running process's name stays spared).
+  EXPECT_FALSE(TempDirectoryManager::IsWorkingDirectoryInUse(heldTemp.c_str()));
+  TempDirectoryManager later;
+  later.CleanupOldTempDirs();
+  EXPECT_FALSE(oku::PathExists(heldTemp));
+  EXPECT_FALSE(oku::PathExists(exeTemp));
+  EXPECT_TRUE(oku::PathExists(runningTemp));
+  RemoveTree(runningTemp);
 }
 
 TEST(TempDirectoryManagerTest, LeftoversOfOtherRunsAreRemovedOwnAreSpared) {
