@@ -15,6 +15,7 @@
 #include "setup/install_records.h"
 #include "setup/pre_install_checks.h"
 #include "setup/product_installer.h"
+#include "uninstall/portable/deletion_commands.h"
 #include "workspace/payload.h"
 
 using oku::JoinPath;
@@ -341,6 +342,35 @@ int ApplyDeltaPackage(HMODULE module, const std::wstring& workingDir, const std:
   return kDeltaOk;
 }
 
+namespace {
+
+// The product's setup program works in "<installation directory>\..\Temp". That folder is the
+// product's own only in the product's data folder ("...\oku.compass\Application" beside
+// "...\oku.compass\Temp"); beside any other installation directory it may be a user's folder.
+void RemoveSetupTempFolder(const std::wstring& installDir) {
+  wchar_t full[MAX_PATH] = {};
+  const std::wstring leftover = installDir + L"\\..\\Temp";
+  const DWORD length = ::GetFullPathNameW(leftover.c_str(), MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return;
+  const DWORD attributes = ::GetFileAttributesW(full);
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  std::wstring directory = installDir;
+  while (directory.size() > 3 && directory.back() == L'\\') directory.pop_back();
+  const size_t slash = directory.find_last_of(L'\\');
+  const std::wstring parent = slash == std::wstring::npos ? std::wstring() : directory.substr(0, slash);
+  const bool productDataFolder = slash != std::wstring::npos &&
+                                 oku::EqualsIgnoreCaseAscii(directory.substr(slash + 1), L"Application") &&
+                                 oku::EqualsIgnoreCaseAscii(oku::BaseNameOf(parent), L"oku.compass");
+  if (!productDataFolder || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    LogInfo(std::wstring(L"[Delta] 安装目录不在产品数据目录内，保留同级 Temp 目录: ") + full);
+    return;
+  }
+  LogInfo(std::wstring(L"[Delta] 清理 setup.exe 残留目录: ") + full);
+  DeleteAllFilesInDirectory(full);
+}
+
+}  // namespace
+
 int QuietInstallIncremental(HMODULE module, const std::wstring& workingDir, bool isKill) {
   LogInfo(L"[Delta] 检测到增量模式，进入增量安装流程");
   const std::wstring installDir = ReadInstallPath();
@@ -357,13 +387,7 @@ int QuietInstallIncremental(HMODULE module, const std::wstring& workingDir, bool
     WriteVersionRecord(oku::WideFromUtf8(ReadVersionFile(workingDir.c_str())));
     WriteInstallerName();
   }
-  wchar_t full[MAX_PATH] = {};
-  const std::wstring leftover = installDir + L"\\..\\Temp";
-  const DWORD length = ::GetFullPathNameW(leftover.c_str(), MAX_PATH, full, nullptr);
-  if (length > 0 && length < MAX_PATH && oku::DirectoryExists(full)) {
-    LogInfo(std::wstring(L"[Delta] 清理 setup.exe 残留目录: ") + full);
-    DeleteAllFilesInDirectory(full);
-  }
+  RemoveSetupTempFolder(installDir);
   LogInfo(L"[Delta] 退出，exit_code=" + ToWide(code));
   return code;
 }
