@@ -1,11 +1,9 @@
 @echo off
+setlocal DisableDelayedExpansion
 
-set targetDir1=%~1
-set targetDir2=%~2
+set "targetDir=%~1"
 
-set sourceDir=%~dp0
-
-set targetDir=%targetDir1% %targetDir2%
+set "sourceDir=%~dp0"
 
 echo Copying files from "%sourceDir%" to "%targetDir%"
 

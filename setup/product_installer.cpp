@@ -10,6 +10,7 @@
 #include "common/portable/text.h"
 #include "common/process.h"
 #include "common/session_log.h"
+#include "uninstall/portable/deletion_commands.h"
 #include "common/version_info.h"
 
 using oku::JoinPath;
@@ -157,13 +158,21 @@ int LaunchMiniInstaller(const InstallerLauncher& launcher, const std::wstring& i
   LogInfo(L"LaunchMiniInstaller installerBatPath: " + batch);
   LogInfo(L"LaunchMiniInstaller tempDir: " + workingDir);
   LogInfo(L"LaunchMiniInstaller customPath: " + installDir);
-  LogInfo(L"LaunchMiniInstaller params: " + installDir);
+  // The shell hands the script and its argument to cmd.exe, which expands %NAME% (and !NAME!
+  // where delayed expansion is on) even inside quotes: such a path could name another folder, and
+  // the copy runs with administrator rights. Everything else is carried whole inside quotes.
+  if (!oku::CmdCanCarryPath(installDir) || !oku::CmdCanCarryPath(batch)) {
+    LogError(L"LaunchMiniInstaller: 路径无法安全交给 cmd.exe，拒绝以管理员身份复制: " + installDir);
+    return kLaunchPathRefused;
+  }
+  const std::wstring parameters = L"\"" + installDir + L"\"";
+  LogInfo(L"LaunchMiniInstaller params: " + parameters);
   SHELLEXECUTEINFOW info{};
   info.cbSize = sizeof(info);
   info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
   info.lpVerb = L"runas";
   info.lpFile = batch.c_str();
-  info.lpParameters = installDir.c_str();
+  info.lpParameters = parameters.c_str();
   info.nShow = SW_HIDE;
   const BOOL accepted = ::ShellExecuteExW(&info);
   oku::KernelHandle script(info.hProcess);

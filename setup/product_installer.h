@@ -9,6 +9,8 @@
 // Launch result codes besides the product installer's own exit codes.
 constexpr int kLaunchCreateFailed = 1002;
 constexpr int kLaunchWaitFailed = 1003;
+// Administrator mode: the installation directory cannot be handed to the elevated copy script.
+constexpr int kLaunchPathRefused = 1005;
 constexpr DWORD kMiniInstallerWaitMs = 300000;
 constexpr DWORD kLeftoverInstallerWaitMs = 30000;
 

@@ -147,13 +147,11 @@ std::wstring SourcePath(const std::wstring& relative) {
 TEST(PayloadTest, CopyScriptBytes) {
   const char* const lines[] = {
       "@echo off",
+      "setlocal DisableDelayedExpansion",
       "",
-      "set targetDir1=%~1",
-      "set targetDir2=%~2",
+      "set \"targetDir=%~1\"",
       "",
-      "set sourceDir=%~dp0",
-      "",
-      "set targetDir=%targetDir1% %targetDir2%",
+      "set \"sourceDir=%~dp0\"",
       "",
       "echo Copying files from \"%sourceDir%\" to \"%targetDir%\"",
       "",
@@ -179,9 +177,9 @@ TEST(PayloadTest, CopyScriptBytes) {
     if (!expected.empty() || line != lines[0]) expected += "\r\n";
     expected += line;
   }
-  ASSERT_EQ(expected.size(), 636u);
+  ASSERT_EQ(expected.size(), 610u);
   const std::string actual = ReadFileBytes(SourcePath(L"resources\\oku_installer.bat"));
-  EXPECT_EQ(actual.size(), 636u);
+  EXPECT_EQ(actual.size(), 610u);
   EXPECT_EQ(actual, expected);
 }
 
