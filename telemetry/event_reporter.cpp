@@ -88,6 +88,8 @@ struct EventReporter::State {
   std::uint32_t commonCount = 0;
   std::vector<DelayedEvent> delayed;
   DWORD startTick = 0;
+  bool sdkConfigured = false;  // LN_InitSDK was called on the library now loaded
+  bool tesselStarted = false;  // this Init asked the device-identifier client to load tessel.dll
 
   // Sending threads share this lock; Init, Uninit, queueing and process exit take it alone, so
   // the library is never unloaded under a thread that is inside LN_Report.
@@ -96,6 +98,8 @@ struct EventReporter::State {
 
   DWORD Elapsed(DWORD now) const { return startTick != 0 ? now - startTick : 0; }
 
+  bool InitLocked();
+  void UnloadAfterFailedInit();
   bool LoadSdk();
   bool InitConfig();
   void InitCommonParams();
@@ -223,7 +227,10 @@ bool EventReporter::State::InitConfig() {
   CopyField(config.dataDirectory, sizeof(config.dataDirectory), dataDirectoryUtf8);
   config.persistent = 1;
   config.flushIntervalMs = 1000;
-  if (const LnInitFn init = g_lnInitSdk.load()) init(&config);
+  if (const LnInitFn init = g_lnInitSdk.load()) {
+    sdkConfigured = true;
+    init(&config);
+  }
   LogInfo(L"初始化 Lantern 配置成功!");
   return true;
 }
@@ -231,6 +238,7 @@ bool EventReporter::State::InitConfig() {
 void EventReporter::State::InitCommonParams() {
   LogInfo(L"开始初始化 Lantern 公共参数");
   TesselManager& tessel = TesselManager::Instance();
+  tesselStarted = true;
   tessel.Init(directory);
   const std::string t36 = tessel.GetT36();
   LogInfo(L"获取到 tessel: " + Wide(t36));
@@ -346,9 +354,36 @@ void EventReporter::State::UninitLocked() {
   if (const LnUninitFn uninit = g_lnUninitSdk.load()) uninit();
   sdk.reset();
   ClearEntryPoints();
+  sdkConfigured = false;
   // The device-identifier library lives in the same directory, which is deleted after this.
   TesselManager::Instance().Release();
+  tesselStarted = false;
   initialized = false;
+}
+
+bool EventReporter::State::InitLocked() {
+  if (!LoadSdk()) return false;
+  if (!InitConfig()) return false;
+  InitCommonParams();
+  LogInfo(L"初始化成功!");
+  initialized = true;
+  FlushDelayedEvents();
+  return true;
+}
+
+// An Init that failed after loading the library keeps nothing of it: the library file and the
+// directory holding it must stay deletable by the caller.
+void EventReporter::State::UnloadAfterFailedInit() {
+  if (!sdk && !tesselStarted) return;
+  LogInfo(L"初始化失败，卸载 Lantern SDK!");
+  if (sdkConfigured) {
+    if (const LnUninitFn uninit = g_lnUninitSdk.load()) uninit();
+  }
+  sdk.reset();
+  ClearEntryPoints();
+  sdkConfigured = false;
+  if (tesselStarted) TesselManager::Instance().Release();
+  tesselStarted = false;
 }
 
 EventReporter& EventReporter::Instance() {
@@ -367,7 +402,6 @@ EventReporter::~EventReporter() {
   {
     ExclusiveLock lock(state->lock);
     state->UninitLocked();
-    state->sdk.reset();  // a library still held after a failed InitConfig
     state->delayed.clear();
     state->closed = true;
   }
@@ -382,14 +416,14 @@ bool EventReporter::Init(const std::wstring& directory) {
     ExclusiveLock lock(state->lock);
     if (state->closed) return false;
     if (state->initialized) return true;
-    state->directory = directory;
-    if (!state->LoadSdk()) return false;
-    if (!state->InitConfig()) return false;
-    state->InitCommonParams();
-    LogInfo(L"初始化成功!");
-    state->initialized = true;
-    state->FlushDelayedEvents();
-    return true;
+    try {
+      state->directory = directory;
+      if (state->InitLocked()) return true;
+    } catch (...) {
+      if (state->initialized) return true;
+    }
+    state->UnloadAfterFailedInit();
+    return false;
   } catch (...) {
     return state->initialized;
   }

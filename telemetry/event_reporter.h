@@ -17,6 +17,8 @@ class EventReporter {
  public:
   static EventReporter& Instance();
 
+  // Loads directory\lantern_sdk.dll and initialises it (flushing the queue); true when
+  // initialised. A failed Init leaves no library of that directory loaded.
   bool Init(const std::wstring& directory);
   void Report(const std::string& name, const EventParams& params);
   void Uninit();

@@ -428,6 +428,60 @@ TEST(Scenario, DataDirectoryTooLongForTheRecord) {
   EXPECT_TRUE(ReadOutbox(OutboxPath(work)).empty());
 }
 
+// An Init that fails after the library was loaded leaves neither library loaded, so the
+// directory holding them can be deleted; a later Init from another directory still works.
+TEST(Scenario, FailedConfigUnloadsTheLibrary) {
+  OKU_SCENARIO_ONLY();
+  const std::wstring work = WorkDirectory();
+  StartLog(work);
+  const std::wstring deep(90, L'\x4E2D');  // three UTF-8 bytes each: two levels exceed the record
+  struct Case {
+    const char* label;
+    std::wstring directory;
+    bool dataDirectoryIsFile;
+    const char* logLine;
+  } cases[] = {
+      {"data directory is a file", work + L"\\blocked", true, "创建文件夹失败!"},
+      {"data directory too long", work + L"\\" + deep + L"\\" + deep, false, "Lantern 数据目录路径过长: "},
+  };
+  ::CreateDirectoryW((work + L"\\" + deep).c_str(), nullptr);
+  EventReporter& reporter = EventReporter::Instance();
+  reporter.Report("waiting", {});
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    ASSERT_TRUE(CopyRealSdk(c.directory));
+    if (c.dataDirectoryIsFile) {
+      ASSERT_TRUE(WriteFileBytes(c.directory + L"\\lantern", "not a directory"));
+    }
+    const std::size_t logBefore = LogText(work).size();
+    EXPECT_FALSE(reporter.Init(c.directory));
+    EXPECT_FALSE(reporter.IsInitialized());
+    const std::string log = LogText(work).substr(logBefore);
+    EXPECT_NE(std::string::npos, log.find("初始化 Lantern SDK 成功!")) << "the library was loaded";
+    EXPECT_NE(std::string::npos, log.find(c.logLine));
+    EXPECT_NE(std::string::npos, log.find("初始化失败，卸载 Lantern SDK!"));
+
+    for (const wchar_t* dll : {L"lantern_sdk.dll", L"tessel.dll"}) {
+      const std::wstring path = c.directory + L"\\" + dll;
+      EXPECT_EQ(nullptr, ::GetModuleHandleW(path.c_str())) << Utf8(path);
+      EXPECT_TRUE(::DeleteFileW(path.c_str())) << Utf8(path) << " error " << ::GetLastError();
+    }
+    // What is left is the data directory (or the file in its place), not held by anything.
+    const std::wstring data = c.directory + L"\\lantern";
+    EXPECT_TRUE(c.dataDirectoryIsFile ? ::DeleteFileW(data.c_str()) : ::RemoveDirectoryW(data.c_str()));
+    EXPECT_TRUE(::RemoveDirectoryW(c.directory.c_str())) << "error " << ::GetLastError();
+  }
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(L"lantern_sdk.dll"));
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(L"tessel.dll"));
+
+  // Nothing was sent, and a later Init loads the library afresh and flushes the queue.
+  EXPECT_TRUE(ReadOutbox(OutboxPath(work)).empty());
+  ASSERT_TRUE(CopyRealSdk(SdkDirectory(work)));
+  ASSERT_TRUE(reporter.Init(SdkDirectory(work)));
+  reporter.Uninit();
+  EXPECT_EQ(std::vector<std::string>{"waiting"}, Actions(ReadOutbox(OutboxPath(work))));
+}
+
 // A value that needs every kind of escaping, different per thread and event.
 std::string TrickyValue(int thread, int n) {
   return "thread " + std::to_string(thread) + " #" + std::to_string(n) + " \"quoted\" back\\slash\nline\ttab\x01 中文 😀 " +
@@ -551,6 +605,11 @@ TEST(EventReporterTest, UncreatableDataDirectoryFailsInit) {
 TEST(EventReporterTest, DataDirectoryTooLongIsRefused) {
   ScratchDirectory work(L"reporter_longdir");
   EXPECT_EQ(0u, RunScenario("DataDirectoryTooLongForTheRecord", work.path()));
+}
+
+TEST(EventReporterTest, FailedConfigUnloadsTheLibraryAndFreesItsDirectory) {
+  ScratchDirectory work(L"reporter_unload");
+  EXPECT_EQ(0u, RunScenario("FailedConfigUnloadsTheLibrary", work.path()));
 }
 
 TEST(EventReporterTest, TwoThreadsWriteWholeLines) {
