@@ -9,6 +9,7 @@
 #include "common/message_box.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
+#include "setup/exit_codes.h"
 #include "setup/portable/install_options.h"
 #include "setup/startup.h"
 #include "telemetry/event_reporter.h"
@@ -47,15 +48,32 @@ void MoveWindowToActiveMonitor(HWND window) {
   if (maximized) ::ShowWindow(window, SW_MAXIMIZE);
 }
 
-bool CheckSingleInstance() {
+bool CommandLineAsksForSilentMode(const wchar_t* commandLine) {
+  if (!commandLine) return false;
+  int count = 0;
+  LPWSTR* argv = ::CommandLineToArgvW(commandLine, &count);
+  if (!argv) return false;
+  oku::LocalMemory owner(reinterpret_cast<HLOCAL>(argv));
+  for (int i = 1; i < count; ++i) {
+    const std::wstring argument = argv[i];
+    if (argument == L"quiet" || argument == L"/s" || argument == L"/S") return true;
+  }
+  return false;
+}
+
+int CheckSingleInstance(bool quiet) {
   HANDLE& stored = InstanceMutex();
   if (stored) ::CloseHandle(stored);
   stored = ::CreateMutexW(nullptr, FALSE, kMutexName);
   const DWORD error = ::GetLastError();
   if (!stored) {
     LogInfo(L"CreateMutex 失败，错误码: " + oku::ToWide(error));
-    ShowMessageBox(nullptr, L"安装器启动失败，请稍后尝试！", L"错误", MB_OK | MB_ICONERROR);
-    return false;
+    if (quiet) {
+      LogInfo(L"静默模式，不显示提示框: 安装器启动失败，请稍后尝试！");
+    } else {
+      ShowMessageBox(nullptr, L"安装器启动失败，请稍后尝试！", L"错误", MB_OK | MB_ICONERROR);
+    }
+    return kExitStartFailed;
   }
   if (error == ERROR_ALREADY_EXISTS) {
     LogInfo(L"检测到已有安装器进程（互斥体已存在），尝试置顶已有窗口");
@@ -67,14 +85,16 @@ bool CheckSingleInstance() {
       ::ShowWindow(existing, SW_SHOWNORMAL);
     } else {
       LogInfo(L"未找到已有安装器窗口");
-      if (!UpdateBoxAlreadyShown()) {
+      if (quiet) {
+        LogInfo(L"静默模式，不显示提示框: oku 正在更新中，请稍后重试");
+      } else if (!UpdateBoxAlreadyShown()) {
         ShowMessageBox(nullptr, L"oku 正在更新中，请稍后重试", kUpdateBoxCaption, MB_OK | MB_ICONINFORMATION);
       }
     }
-    return false;
+    return kExitAlreadyRunning;
   }
   LogInfo(L"检查通过，允许继续安装");
-  return true;
+  return 0;
 }
 
 int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
@@ -89,13 +109,15 @@ int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
   LogInfo(bar);
   EventReporter::Instance().SetStartTime(startTick);
 
-  int exitCode = 0;
-  if (CheckSingleInstance()) {
+  // Only the silent switches are read before the gate: a refused silent start shows no box.
+  int exitCode = CheckSingleInstance(CommandLineAsksForSilentMode(::GetCommandLineW()));
+  if (exitCode == 0) {
     LogInfo(std::wstring(L"Command line arguments: ") + (commandLineText ? commandLineText : L""));
     int count = 0;
     LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
     if (!argv) {
       LogInfo(L"Failed to parse command line arguments.");
+      exitCode = kExitStartFailed;
     } else {
       oku::LocalMemory argvOwner(reinterpret_cast<HLOCAL>(argv));
       std::vector<std::wstring> arguments(argv, argv + count);

@@ -9,6 +9,8 @@
 #include <thread>
 
 #include "common/handles.h"
+#include "common/portable/text.h"
+#include "setup/entry.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -96,7 +98,7 @@ TEST(SingleInstance, ExistingWindowIsCentredOnTheActiveMonitorAndTheStartEnds) {
   const auto result = oku::test::RunChild(L"\"" + InstallerPath() + L"\" /S /D=C:\\ignored", 60000);
   ASSERT_TRUE(result.started);
   EXPECT_FALSE(result.timedOut);
-  EXPECT_EQ(result.exitCode, 0u);
+  EXPECT_EQ(result.exitCode, 1618u) << "a refused start is not a success";
 
   MONITORINFO info{};
   info.cbSize = sizeof(info);
@@ -131,7 +133,7 @@ TEST(SingleInstance, WithoutAWindowTheUpdateBoxIsShownOnce) {
   ASSERT_EQ(CountUpdateBoxes(), 1);
   const auto third = oku::test::RunChild(commandLine, 60000);
   EXPECT_FALSE(third.timedOut);
-  EXPECT_EQ(third.exitCode, 0u);
+  EXPECT_EQ(third.exitCode, 1618u);
   EXPECT_EQ(CountUpdateBoxes(), 1);
 
   const auto box = oku::test::AnswerMessageBox(L"更新提示", IDOK, 10000);
@@ -140,8 +142,24 @@ TEST(SingleInstance, WithoutAWindowTheUpdateBoxIsShownOnce) {
   ASSERT_EQ(::WaitForSingleObject(second.get(), 30000), WAIT_OBJECT_0);
   DWORD code = 1;
   ::GetExitCodeProcess(second.get(), &code);
-  EXPECT_EQ(code, 0u);
+  EXPECT_EQ(code, 1618u);
   EXPECT_NE(InstallerLog().find("未找到已有安装器窗口"), std::string::npos);
+}
+
+TEST(SingleInstance, RefusedSilentStartShowsNoBoxAndEndsWithItsCode) {
+  FirstInstaller first(false);
+  for (const wchar_t* silent : {L" quiet", L" /s", L" /S /D=C:\\ignored"}) {
+    const auto result = oku::test::RunChild(L"\"" + InstallerPath() + L"\"" + silent, 60000);
+    ASSERT_TRUE(result.started);
+    EXPECT_FALSE(result.timedOut);
+    EXPECT_EQ(result.exitCode, 1618u) << oku::Utf8FromWide(silent);
+    EXPECT_EQ(CountUpdateBoxes(), 0) << "a silent start waited for somebody";
+    EXPECT_NE(InstallerLog().find("静默模式，不显示提示框: oku 正在更新中，请稍后重试"), std::string::npos);
+  }
+  // Only a whole silent switch counts: "/Sx" is no silent request, so the box comes.
+  EXPECT_FALSE(CommandLineAsksForSilentMode(L"setup.exe /Sx /D=C:\\quiet"));
+  EXPECT_FALSE(CommandLineAsksForSilentMode(L"\"quiet\\setup.exe\""));
+  EXPECT_TRUE(CommandLineAsksForSilentMode(L"setup.exe update quiet"));
 }
 
 }  // namespace
