@@ -198,6 +198,12 @@ std::wstring SessionLog::GetLogFilePath() {
   return logFilePath_;
 }
 
+std::wstring SessionLog::GetFinalLogFilePath() {
+  std::lock_guard<std::mutex> lock(logLock_);
+  if (finalLogDirectory_.empty() || logFilePath_.empty()) return logFilePath_;
+  return finalLogDirectory_ + L"\\" + FileNameOf(logFilePath_);
+}
+
 void SessionLog::CloseLogFile() {
   std::lock_guard<std::mutex> lock(logLock_);
   if (file_ == INVALID_HANDLE_VALUE) return;
@@ -332,3 +338,4 @@ std::wstring GetSessionId() { return SessionLog::Instance().GetSessionId(); }
 std::string GetSessionIdUtf8() { return SessionLog::Instance().GetSessionIdUtf8(); }
 void SetFinalLogPath(const std::wstring& directory) { SessionLog::Instance().SetFinalLogPath(directory); }
 void CloseLogFile() { SessionLog::Instance().CloseLogFile(); }
+std::wstring GetFinalLogFilePath() { return SessionLog::Instance().GetFinalLogFilePath(); }

@@ -24,6 +24,8 @@ class SessionLog {
 
   // Path of the file currently (or last) opened; for tests and diagnostics.
   std::wstring GetLogFilePath();
+  // Where the log will be once closed: in the final directory when one is set, else where it is.
+  std::wstring GetFinalLogFilePath();
 
  private:
   SessionLog() = default;
@@ -66,6 +68,7 @@ std::wstring GetSessionId();
 std::string GetSessionIdUtf8();
 void SetFinalLogPath(const std::wstring& directory);
 void CloseLogFile();
+std::wstring GetFinalLogFilePath();
 
 // "%04d-%02d-%02d %02d:%02d:%02d.%03d " of the local time.
 std::wstring FormatLogTimestamp();

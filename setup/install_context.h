@@ -47,6 +47,11 @@ class InstallContext {
   // m_pCurve: the progress simulation the window owns; may be null.
   virtual ProgressSimulator* GetProgressSimulator() = 0;
 
+  // The installation failed with code, the run's exit code unless a retry succeeds. Any thread:
+  // the window stops the progress, shows the failure with the code and the log's place, and lets
+  // the user close (or try again).
+  virtual void InstallationFailed(int code) { (void)code; }
+
   // Bracket a worker thread that uses this context: WorkerStarting on the starting thread before
   // the thread is created, WorkerEnded as the thread's last call (or by the starter when creation
   // failed). The window holds its close cleanup back until every worker has ended.

@@ -4,6 +4,7 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <cwctype>
 #include <string>
 
 #include "common/handles.h"
@@ -71,7 +72,7 @@ void WriteInstallAutoLaunch(bool autoLaunch) {
   SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallAutoLaunch", autoLaunch ? 1 : 0);
 }
 
-void UpdateAutoLaunchRegistry(const std::wstring& installPath) {
+void UpdateAutoLaunchRegistry(const std::wstring& installPath, bool createWhenMissing) {
   LogInfo(L"UpdateAutoLaunchRegistry start, installPath: " + installPath);
   const std::wstring wanted = AutoStartCommand(installPath);
   const DWORD wantedBytes = static_cast<DWORD>((wanted.size() + 1) * sizeof(wchar_t));
@@ -89,7 +90,9 @@ void UpdateAutoLaunchRegistry(const std::wstring& installPath) {
     DWORD bytes = kPathBytes;
     const LONG queried = ::RegQueryValueExW(key.get(), kAutoStartValueName, nullptr, nullptr,
                                             reinterpret_cast<BYTE*>(existing), &bytes);
-    if (queried == ERROR_FILE_NOT_FOUND) {
+    if (queried == ERROR_FILE_NOT_FOUND && !createWhenMissing) {
+      LogInfo(L"No existing auto launch entry found, auto start not chosen, none created");
+    } else if (queried == ERROR_FILE_NOT_FOUND) {
       LogInfo(L"No existing auto launch entry found, creating new one");
       const LONG set = ::RegSetValueExW(key.get(), kAutoStartValueName, 0, REG_SZ, wantedData, wantedBytes);
       if (set == ERROR_SUCCESS) {
@@ -163,6 +166,49 @@ void WriteInstallerName() {
   LogInfo(std::wstring(L"Current exe file name: ") + name);
   WriteInstallerNameValue(name);
   LogInfo(std::wstring(L"Successfully wrote installer name to registry: ") + name);
+}
+
+void RollBackInstallerName(const std::wstring& backup) {
+  if (!backup.empty()) {
+    LogInfo(L"Rolling back InstallerName to: " + backup);
+    SetRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallerName", backup);
+  } else {
+    LogInfo(L"Deleting InstallerName registry value (no original value existed)");
+    DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallerName");
+  }
+}
+
+namespace {
+
+// True when text names a path inside installPath (letter case ignored).
+bool PointsInto(const std::wstring& text, const std::wstring& installPath) {
+  if (installPath.empty()) return false;
+  std::wstring lowerText = text;
+  std::wstring lowerPath = installPath + L"\\";
+  for (auto* s : {&lowerText, &lowerPath}) {
+    for (wchar_t& c : *s) c = static_cast<wchar_t>(::towlower(c));
+  }
+  return lowerText.find(lowerPath) != std::wstring::npos;
+}
+
+}  // namespace
+
+void RollBackNewInstallation(const std::wstring& installPath) {
+  LogInfo(L"新安装失败，回滚本次写入的记录: " + installPath);
+  for (const wchar_t* name : {L"OkuInstallPath", L"UninstallString", L"version", L"InstallAutoLaunch"}) {
+    DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, name);
+  }
+  if (PointsInto(ReadRegistryString(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName), installPath)) {
+    DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+  }
+  if (PointsInto(ReadRegistryString(HKEY_CURRENT_USER, kUrlProtocolCommandKey, L""), installPath)) {
+    DeleteRegistryKeyTree(HKEY_CURRENT_USER, kUrlProtocolKey);
+  }
+  for (const std::wstring& uninstaller :
+       {installPath + L"\\uninstall\\OkuUninstall.exe", installPath + L"\\OkuUninstall.exe"}) {
+    if (::DeleteFileW(uninstaller.c_str())) LogInfo(L"已删除本次放置的卸载器: " + uninstaller);
+  }
+  ::RemoveDirectoryW((installPath + L"\\uninstall").c_str());
 }
 
 void WriteQuietSilentInstall(const std::wstring& /*installPath*/) {

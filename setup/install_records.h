@@ -20,15 +20,23 @@ void WriteInstallPathRecords(const std::wstring& installPath);
 void RegisterUrlProtocol(const std::wstring& installPath);
 // "InstallAutoLaunch" = 1 or 0 (silent installation).
 void WriteInstallAutoLaunch(bool autoLaunch);
-// Creates the Run value when missing, rewrites it when it does not mention installPath; an empty
-// existing value is left alone.
-void UpdateAutoLaunchRegistry(const std::wstring& installPath);
+// Creates the Run value when missing (only with createWhenMissing: a user's choice against
+// auto-start is kept), rewrites it when it does not mention installPath; an empty existing value
+// is left alone.
+void UpdateAutoLaunchRegistry(const std::wstring& installPath, bool createWhenMissing = true);
 // True: writes the Run value for the window's installation directory. False: deletes it.
 void SetAutoStart(InstallContext& window, bool autoStart);
 // "version" = the installer's version text.
 void WriteVersionRecord(const std::wstring& version);
 // "InstallerName" = file name of the running executable.
 void WriteInstallerName();
+// Restores "InstallerName" to backup, or deletes it when backup is empty.
+void RollBackInstallerName(const std::wstring& backup);
+// Undoes what a failed new installation into installPath wrote, so that the next run is a new
+// installation again: "OkuInstallPath", "UninstallString", "version", "InstallAutoLaunch", the
+// Run value and the URL protocol when they point into installPath, and the uninstaller this run
+// placed (with its "uninstall" folder when that is then empty).
+void RollBackNewInstallation(const std::wstring& installPath);
 // "quietSilentInstall" = 1. The directory is not used.
 void WriteQuietSilentInstall(const std::wstring& installPath);
 

@@ -7,10 +7,13 @@
 #include "common/message_box.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
+#include "common/registry.h"
 #include "common/session_log.h"
 #include "common/version_info.h"
 #include "setup/install_context.h"
+#include "setup/exit_codes.h"
 #include "setup/install_records.h"
+#include "setup/quiet_install.h"
 #include "setup/product_installer.h"
 #include "setup/progress_simulator.h"
 #include "telemetry/event_reporter.h"
@@ -53,7 +56,9 @@ void StartInstallation(InstallContext& context) {
   const std::wstring workingDir = context.GetWorkingDirectory();
   if (workingDir.empty() || !oku::DirectoryExists(workingDir)) {
     LogInfo(L"❌ 临时目录无效或不存在: " + (workingDir.empty() ? std::wstring(L"(未设置)") : workingDir));
+    ReportInstallerFailed("temp_dir_missing", {{"error_code", std::to_string(kExitWorkingDirFailed)}});
     ShowError(L"临时目录不存在，安装无法继续");
+    context.InstallationFailed(kExitWorkingDirFailed);
     return;
   }
   LogInfo(L"  使用临时目录: " + workingDir);
@@ -66,7 +71,10 @@ void StartInstallation(InstallContext& context) {
     LogInfo(L"Install directory already exists");
   } else {
     LogInfo(L"Failed to create install directory");
+    ReportInstallerFailed("create_install_directory_failed",
+                          {{"error_code", std::to_string(kQuietCreateDirFailed)}, {"system_error", ToNarrow(created)}});
     ShowError(L"创建安装目录失败");
+    context.InstallationFailed(kQuietCreateDirFailed);
     return;
   }
   SetFinalLogPath(installDir);
@@ -87,6 +95,7 @@ void StartInstallation(InstallContext& context) {
                           {"failed_count", ToNarrow(result.failed)}};
       if (!result.failedFiles.empty()) failure["failed_file"] = Utf8FromWide(result.failedFiles[0]);
       EventReporter::Instance().Report("setup_extract_install_files_failed", failure);
+      context.InstallationFailed(kQuietFilesFailed);
       return;
     }
     LogInfo(L"[UI-StartInstallation] 所有文件解压完成");
@@ -107,6 +116,8 @@ void StartInstallation(InstallContext& context) {
     ::CloseHandle(thread);
   } else {
     LogError(L"创建安装线程失败，错误码: " + oku::ToWide(::GetLastError()));
+    ReportInstallerFailed("install_thread_failed", {{"error_code", std::to_string(kExitStartFailed)}});
+    context.InstallationFailed(kExitStartFailed);
     context.WorkerEnded();
   }
 }
@@ -116,13 +127,18 @@ DWORD InstallThreadProc(InstallContext& context) {
   const bool admin = UseAdministratorMode(context);
   const InstallerLauncher launcher{context.GetWindowHandle(), admin};
   ReportInstallationStarted(installDir, context.IsAutoStart(), context.IsPathFromRegistry(), admin);
+  // A new installation that fails leaves no records behind: the next run starts anew.
+  const bool isNewInstall = !context.IsPathFromRegistry() && ReadInstallPath().empty();
   WriteInstallPathRecords(installDir);
-  // In administrator mode the copy script places the uninstaller; it is moved afterwards.
+  // In administrator mode the elevated copy script places the uninstaller.
   if (!admin && !MoveUninstaller(installDir)) {
     LogInfo(L"移动卸载器失败，停止安装！");
     ReportInstallerFailed("move_uninstaller_failed", {{"error_code", "1004"}});
+    if (isNewInstall) RollBackNewInstallation(installDir);
+    context.InstallationFailed(kQuietMoveUninstallerFailed);
     return 0;
   }
+  const std::wstring backupName = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallerName");
   WriteInstallerName();
 
   const int result = LaunchMiniInstaller(launcher, installDir, context.GetWorkingDirectory());
@@ -130,11 +146,23 @@ DWORD InstallThreadProc(InstallContext& context) {
   const std::string elapsed = ToNarrow(::GetTickCount64() - context.GetInstallStartTick());
   if (result != 0) {
     LogInfo(L"Install failed with result: " + oku::ToWide(result));
-    ReportInstallerFailed("installation_failed", {{"error_code", std::to_string(result)}, {"installation_time", elapsed}});
-  } else {
+    RollBackInstallerName(backupName);
+    if (isNewInstall) RollBackNewInstallation(installDir);
+    ReportInstallerFailed("installation_failed",
+                          {{"error_code", std::to_string(static_cast<unsigned>(result))}, {"installation_time", elapsed}});
+    // No 100 %, no product start: the window shows the failure and stays until closed.
+    context.InstallationFailed(result);
+    return 0;
+  }
+  {
     LogInfo(L"InstallThreadProc Install success");
-    if (admin) MoveUninstaller(installDir);
-    UpdateAutoLaunchRegistry(installDir);
+    // The check box's choice holds: unticked, the value was removed before the installation and
+    // stays so; update mode only repoints an existing value.
+    if (context.IsUpdateMode()) {
+      UpdateAutoLaunchRegistry(installDir, false);
+    } else if (context.IsAutoStart()) {
+      UpdateAutoLaunchRegistry(installDir, true);
+    }
     RegisterUrlProtocol(installDir);
     const std::wstring version = ReadVersionTextForRecord(context.GetWorkingDirectory());
     if (!version.empty()) {

@@ -31,12 +31,25 @@ std::wstring CreateProcessErrorText(DWORD error) {
   }
 }
 
-// Waits for an elevated product installer that the copy script started without waiting: first
-// for the script's own interpreter, then for every mini_installer.exe to end, at most five minutes.
-void WaitForElevatedInstaller(HANDLE script) {
-  const ULONGLONG start = ::GetTickCount64();
-  if (script) ::WaitForSingleObject(script, kMiniInstallerWaitMs);
-  while (IsProcessRunning(kMiniInstaller) && ::GetTickCount64() - start < kMiniInstallerWaitMs) ::Sleep(1000);
+// The elevated copy script starts the product installer and waits for it, so its own exit code
+// is the product installer's: waits for it (five minutes and a margin for the copy) and returns
+// that code, or 1003 when it could not be had.
+int AwaitElevatedInstaller(HANDLE script) {
+  if (!script) {
+    LogInfo(L"管理员模式：无法等待提权的安装脚本，结果未知");
+    return kLaunchWaitFailed;
+  }
+  if (::WaitForSingleObject(script, kMiniInstallerWaitMs + 60000) != WAIT_OBJECT_0) {
+    LogInfo(L"管理员模式：提权的安装脚本超时");
+    return kLaunchWaitFailed;
+  }
+  DWORD exitCode = 0;
+  if (!::GetExitCodeProcess(script, &exitCode)) {
+    LogInfo(L"获取退出码失败，错误码：" + ToWide(::GetLastError()));
+    return kLaunchWaitFailed;
+  }
+  LogInfo(L"管理员模式：安装脚本结束，退出码：" + ToWide(exitCode));
+  return static_cast<int>(exitCode);
 }
 
 // Terminates a product installer with exit code 1 and waits for it to be gone: termination is
@@ -185,8 +198,7 @@ int LaunchMiniInstaller(const InstallerLauncher& launcher, const std::wstring& i
     return static_cast<int>(result);
   }
   LogInfo(L"ShellExecute oku_installer.bat success result: " + ToWide(static_cast<std::int64_t>(result)));
-  WaitForElevatedInstaller(script.get());
-  return 0;
+  return AwaitElevatedInstaller(script.get());
 }
 
 void LaunchInstalledProduct(const std::wstring& installDir) {

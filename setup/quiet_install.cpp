@@ -24,7 +24,6 @@ using oku::Utf8FromWide;
 namespace {
 
 constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
-constexpr std::uint64_t kOneGiB = 1073741824ull;
 constexpr std::uint64_t kWaitLimitMs = 180000;
 
 const ResourceEntry kSilentInstallFiles[] = {
@@ -78,13 +77,15 @@ void WaitForProductInstaller(EventScope& scope) {
   scope.Params()["elapsed_seconds"] = ToNarrow(elapsed / 1000);
 }
 
-void RollBackInstallerName(const std::wstring& backup) {
-  if (!backup.empty()) {
-    LogInfo(L"Rolling back InstallerName to: " + backup);
-    SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"InstallerName", backup);
+// The product installer's copy in the installation directory has done its work (or will not
+// run); left there it would outlive an uninstall.
+void RemoveInstallerCopy(const std::wstring& installDir) {
+  const std::wstring copied = JoinPath(installDir, L"mini_installer.exe");
+  if (!oku::FileExists(copied)) return;
+  if (::DeleteFileW(copied.c_str())) {
+    LogInfo(L"已删除安装目录中的 mini_installer.exe: " + copied);
   } else {
-    LogInfo(L"Deleting InstallerName registry value (no original value existed)");
-    DeleteRegistryValue(HKEY_CURRENT_USER, kProductKey, L"InstallerName");
+    LogInfo(L"删除安装目录中的 mini_installer.exe 失败，错误码: " + oku::ToWide(::GetLastError()));
   }
 }
 
@@ -95,15 +96,7 @@ int FinishQuietInstall(const std::wstring& workingDir, const std::wstring& insta
   EventScope scope("setup_cleanup_temp_files_start", "setup_cleanup_temp_files_completed", nullptr,
                    {{"temp_dir", Utf8FromWide(workingDir)}});
   DeleteAllFilesInDirectory(workingDir);
-  // The product installer's copy has done its work; left there it would outlive an uninstall.
-  const std::wstring copied = JoinPath(installDir, L"mini_installer.exe");
-  if (oku::FileExists(copied)) {
-    if (::DeleteFileW(copied.c_str())) {
-      LogInfo(L"已删除安装目录中的 mini_installer.exe: " + copied);
-    } else {
-      LogInfo(L"删除安装目录中的 mini_installer.exe 失败，错误码: " + oku::ToWide(::GetLastError()));
-    }
-  }
+  RemoveInstallerCopy(installDir);
   logRegistryValue();
   RenameDesktopShortcut(L"oku.compass", L"oku");
   LogInfo(L"QuietInstall result: " + oku::ToWide(result));
@@ -185,6 +178,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   LogInfo(L"[Step3.2] 复制卸载器 OkuUninstall.exe");
   if (!CopyFileWithReport(sourceUninstaller, targetUninstaller).success) {
     copyScope.SetError("uninstaller_copy_failed");
+    RemoveInstallerCopy(installDir);
     return kQuietFilesFailed;
   }
   LogInfo(L"[Step3] ========== 文件复制完成 ==========");
@@ -200,11 +194,21 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   if (!MoveUninstaller(installDir)) {
     LogInfo(L"移动卸载器失败，停止安装！");
     moveScope.SetError("move_failed");
+    RemoveInstallerCopy(installDir);
+    if (isNewInstall) RollBackNewInstallation(installDir);
     return kQuietMoveUninstallerFailed;
   }
 
   WriteInstallAutoLaunch(isAutoLaunch);
-  UpdateAutoLaunchRegistry(installDir);
+  if (!isAutoLaunch) {
+    // Asked for without auto-start: an existing Run value goes too.
+    LogInfo(L"disable_autolaunch: 不设置开机自启动");
+    DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+  } else {
+    // A reinstall keeps the user's choice: an existing value is pointed at this directory, a
+    // missing one is created only for a new installation.
+    UpdateAutoLaunchRegistry(installDir, isNewInstall);
+  }
   const std::wstring version = oku::WideFromUtf8(ReadVersionFile(workingDir.c_str()));
   LogInfo(L"version.txt: " + version);
   WriteVersionRecord(version);
@@ -234,6 +238,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   if (result != 0) {
     LogInfo(L"QuietInstall failed");
     RollBackInstallerName(backupName);
+    if (isNewInstall) RollBackNewInstallation(installDir);
     ReportInstallerFailed("installation_failed", {{"error_code", std::to_string(result)},
                                                   {"installation_time", ToNarrow(elapsed)}});
   } else {

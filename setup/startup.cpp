@@ -9,6 +9,7 @@
 #include "common/session_log.h"
 #include "common/version_info.h"
 #include "setup/delta_install.h"
+#include "setup/exit_codes.h"
 #include "setup/payload_groups.h"
 #include "setup/quiet_install.h"
 #include "setup/window_mode.h"
@@ -21,8 +22,6 @@ using oku::Utf8FromWide;
 namespace {
 
 constexpr std::uint64_t kRequiredWorkingSpace = 157286400;  // 150 MiB
-constexpr int kExitWorkingDirFailed = 3;
-constexpr int kExitPayloadFailed = 1392;
 
 // Unloads the analytics libraries when the run ends: after the last events, before the working
 // directory that holds them is deleted (a loaded library cannot be deleted).
@@ -52,6 +51,15 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   EventReporter& reporter = EventReporter::Instance();
   reporter.SetInstallMode(options.isQuiet);
   ReportInstallerStarted(options.isQuiet, options.isUpdate, !options.targetPath.empty(), GetOSVersionString());
+
+  // An update package carries no product installer: it runs silently only. Started otherwise it
+  // says so and writes nothing.
+  if (!options.isQuiet && HasDeltaPayload(instance)) {
+    LogError(L"[Delta] 增量更新包只能静默运行（/S），未做任何更改");
+    ReportInstallerFailed("update_package_needs_silent_mode");
+    ShowMessageBox(nullptr, L"这是静默更新包，请使用 /S 参数运行。未做任何更改。", L"安装失败", MB_OK | MB_ICONERROR);
+    return kExitUpdatePackageNeedsSilent;
+  }
 
   // Destroyed last: deletes the working directory after the scopes below have ended.
   TempDirectoryManager workspace;
@@ -145,6 +153,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   const DWORD major = GetWindowsMajorVersion();
   LogInfo(L"GetWindowsMajorVersion version: " + oku::ToWide(major));
   if (major > 9) EnablePerMonitorDpiAwareness();
-  RunWindowMode(WindowModeSettings{instance, options.isUpdate, workingDir, lantern});
-  return 0;
+  const int code = RunWindowMode(WindowModeSettings{instance, options.isUpdate, workingDir, lantern});
+  LogInfo(L"窗口模式结束，结果: " + oku::ToWide(code));
+  return code;
 }

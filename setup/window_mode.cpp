@@ -4,15 +4,17 @@
 
 #include "common/portable/text.h"
 #include "common/session_log.h"
+#include "setup/exit_codes.h"
 #include "setup/window/main_window.h"
 #include "ui/ui_lib.h"
 
-void RunWindowMode(const WindowModeSettings& settings) {
+int RunWindowMode(const WindowModeSettings& settings) {
   const HRESULT com = ::CoInitialize(nullptr);
   if (FAILED(com)) {
     LogError(L"CoInitialize 失败，错误代码：" + oku::ToWide(com));
-    return;
+    return kExitStartFailed;
   }
+  int exitCode = 0;
   DuiLib::CPaintManagerUI::SetInstance(settings.instance);
   DuiLib::CPaintManagerUI::SetResourcePath(settings.workingDir);
 
@@ -20,6 +22,7 @@ void RunWindowMode(const WindowModeSettings& settings) {
   auto* window = new CMainWindow(settings.isUpdate);
   window->m_lanternDir = settings.lanternDir;
   window->m_workingDir = settings.workingDir;
+  window->m_exitCodeSink = &exitCode;  // outlives the window: written until its last message
   if (window->Create(nullptr, L"OkuSetup", WS_VISIBLE | WS_OVERLAPPEDWINDOW, 0, 0, 0, 640, 460)) {
     window->CenterWindow();
     window->ShowWindow(true, true);
@@ -27,7 +30,9 @@ void RunWindowMode(const WindowModeSettings& settings) {
   } else {
     // A window that got as far as WM_NCCREATE has already deleted itself; one that did not is left.
     LogError(L"创建主窗口失败，错误码: " + oku::ToWide(::GetLastError()));
+    exitCode = kExitStartFailed;
   }
   DuiLib::CPaintManagerUI::Term();
   ::CoUninitialize();
+  return exitCode;
 }

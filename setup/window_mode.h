@@ -12,5 +12,7 @@ struct WindowModeSettings {
   std::wstring lanternDir;
 };
 
-// Runs the window until it has closed. Window mode's exit code is 0 whatever happened inside.
-void RunWindowMode(const WindowModeSettings& settings);
+// Runs the window until it has closed and returns window mode's exit code: 0 after a successful
+// installation or when the user closed before installing, the failure's code when the last
+// installation attempt failed, 1008 when the window could not be created.
+int RunWindowMode(const WindowModeSettings& settings);

@@ -36,6 +36,7 @@ namespace {
 
 constexpr UINT kWorkersEndedMessage = WM_APP + 1;     // posted when the last worker thread ended
 constexpr UINT kShowOptionsViewMessage = WM_APP + 2;  // sent by a worker thread
+constexpr UINT kInstallFailedMessage = WM_APP + 3;    // posted by a worker thread, wParam: the code
 constexpr int kCaptionHeight = 40;                    // pixels, not scaled
 constexpr wchar_t kProductExe[] = L"oku.compass.exe";
 constexpr wchar_t kCheckedImage[] = L"file='autostart_check_box_selected.png'";
@@ -420,6 +421,34 @@ void CMainWindow::WorkerEnded() {
   if (--m_activeWorkers == 0 && window) ::PostMessageW(window, kWorkersEndedMessage, 0, 0);
 }
 
+void CMainWindow::InstallationFailed(int code) {
+  const HWND window = m_workerNotifyWindow.load();
+  if (window) ::PostMessageW(window, kInstallFailedMessage, static_cast<WPARAM>(static_cast<unsigned>(code)), 0);
+}
+
+void CMainWindow::SetExitCode(int code) {
+  if (m_exitCodeSink) *m_exitCodeSink = code;
+}
+
+// The progress stops short of 100 %, nothing is launched, and the options view comes back with
+// the close and minimise buttons, the code and the log's place: the user may close or try again.
+void CMainWindow::ShowFailureView(int code) {
+  if (m_pCurve) m_pCurve->Stop();
+  SetExitCode(code);
+  const std::wstring logPath = GetFinalLogFilePath();
+  LogError(L"安装失败，错误码: " + ToWide(static_cast<unsigned>(code)) + L"，日志: " + logPath);
+  Report("setup_ui_installation_failed", {{"error_code", oku::ToNarrow(static_cast<unsigned>(code))},
+                                          {"log_path", Utf8FromWide(logPath)}});
+  ShowOptionsViewOnWindowThread();
+  if (auto* info = dynamic_cast<CLabelUI*>(Find(L"infoLabel"))) {
+    info->SetText(L"安装失败（错误码 " + ToWide(static_cast<unsigned>(code)) + L"），日志：" + logPath);
+    info->SetTextColor(0xFFFF0000);
+    info->SetVisible(true);
+  }
+  if (CControlUI* blank = Find(L"optionBlank")) blank->SetFixedHeight(16);
+  Relayout();
+}
+
 void CMainWindow::CleanUpOnClose() {
   EventReporter::Instance().Uninit();
   DeleteAllFilesInDirectory(GetWorkingDirectory());
@@ -438,6 +467,7 @@ LRESULT CMainWindow::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam
       return 0;
     }
     case kProgressDoneMessage:
+      SetExitCode(0);
       logRegistryValue();
       RenameDesktopShortcut(L"oku.compass", L"oku");
       Close(1);
@@ -475,6 +505,10 @@ LRESULT CMainWindow::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam
       return 0;
     case kShowOptionsViewMessage:
       ShowOptionsViewOnWindowThread();
+      bHandled = TRUE;
+      return 0;
+    case kInstallFailedMessage:
+      ShowFailureView(static_cast<int>(wParam));
       bHandled = TRUE;
       return 0;
     default:

@@ -50,10 +50,14 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   ProgressSimulator* GetProgressSimulator() override { return m_pCurve.get(); }
   void WorkerStarting() override;
   void WorkerEnded() override;
+  void InstallationFailed(int code) override;
 
   // Set by the startup sequence before Create.
   std::wstring m_lanternDir;
   std::wstring m_workingDir;
+  // Receives window mode's exit code: the last installation attempt's failure code, 0 after a
+  // success. Outlives the window.
+  int* m_exitCodeSink = nullptr;
 
  private:
   void SetupControls(int dpiX, int dpiY);
@@ -62,6 +66,8 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   void EnableWindowShadow();
   void UpdateAutoStartCheckbox();
   void ShowOptionsViewOnWindowThread();
+  void ShowFailureView(int code);
+  void SetExitCode(int code);
   void startProgress();
   void ToggleAutoStart();
   void SelectInstallFolder();

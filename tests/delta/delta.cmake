@@ -51,6 +51,7 @@ set(failure Cases/DeltaFailure.EndsWithItsCodeAndKeepsTheInstallation)
 foreach(entry
     update|Delta.UpdatesTheOlderInstallationToAFreshInstallOfTheNewer
     uninstall_after_update|Delta.UninstallAfterTheUpdateRemovesEverything
+    without_silent_switch|Delta.WithoutTheSilentSwitchSaysSoAndWritesNothing
     upper_case_hashes|Cases/DeltaSuccess.Updates/upper_case_hashes
     empty_file_list|Cases/DeltaSuccess.Updates/empty_file_list
     file_list_forms|Cases/DeltaSuccess.Updates/file_list_forms

@@ -160,6 +160,32 @@ TEST_F(Delta, UpdatesTheOlderInstallationToAFreshInstallOfTheNewer) {
   ExpectSameFiles(updatedFiles, ProductFiles(fresh, true));
 }
 
+// An update package runs silently only: started as a window installer would be, it says so, ends
+// with its own code and leaves the installation exactly as it was.
+TEST_F(Delta, WithoutTheSilentSwitchSaysSoAndWritesNothing) {
+  ASSERT_NO_FATAL_FAILURE(InstallBase());
+  const auto before = ProductFiles(dir_, true);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  std::wstring commandLine = L"\"" + VariantExe(L"OkuSetup_update.exe") + L"\"";
+  ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  oku::KernelHandle process(info.hProcess);
+  oku::KernelHandle thread(info.hThread);
+  const auto box = oku::test::AnswerMessageBox(L"安装失败", IDOK, 120000);
+  ASSERT_TRUE(box.found) << "no word that this is a silent update package";
+  EXPECT_TRUE(Contains(box.text, L"/S")) << oku::Utf8FromWide(box.text);
+  ASSERT_EQ(::WaitForSingleObject(process.get(), 60000), static_cast<DWORD>(WAIT_OBJECT_0));
+  DWORD code = 0;
+  ::GetExitCodeProcess(process.get(), &code);
+  EXPECT_EQ(code, 1009u);
+  ExpectSameFiles(ProductFiles(dir_, true), before);
+  EXPECT_EQ(ReadFileBytes(uninstaller_), "stale uninstaller");
+  EXPECT_EQ(ProductValue(L"version"), OKU_DELTA_BASE_SETUP_VERSION);
+  EXPECT_EQ(ProductValue(L"pv"), OKU_PRODUCT_VERSION_OLD);
+  EXPECT_TRUE(Exists(leftover_)) << "not even the setup program's leftover was touched";
+}
+
 // The uninstaller the update put in place removes the updated installation completely.
 TEST_F(Delta, UninstallAfterTheUpdateRemovesEverything) {
   ASSERT_NO_FATAL_FAILURE(InstallBase());

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
+#include "common/portable/text.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/test_support.h"
 
@@ -249,6 +251,69 @@ TEST(Silent, FailingProductInstallerRollsBackInstallerName) {
 }
 
 // Silent, the failure is the exit code and a log line; with the window, the user is told.
+// A failed new installation takes back every record it wrote, so the next run is a new
+// installation that honours /D; a failed reinstall keeps the records that were there before.
+TEST(Silent, FailedNewInstallationLeavesNoRecordsAndTheNextHonoursTheTarget) {
+  RunOptions failing;
+  failing.environment = {{L"OKU_DEMO_INSTALLER_EXIT_CODE", L"7"}};
+  ASSERT_EQ(InstallSilently(L"/d=C:\\first", failing).exitCode, 7u);
+  for (const wchar_t* name : {L"OkuInstallPath", L"UninstallString", L"version", L"InstallerName", L"InstallAutoLaunch"}) {
+    EXPECT_FALSE(ProductValuePresent(name)) << oku::Utf8FromWide(name);
+  }
+  EXPECT_EQ(RunValue(), L"");
+  EXPECT_EQ(UrlProtocolCommand(), L"");
+  EXPECT_FALSE(PathExists(L"C:\\first\\uninstall\\OkuUninstall.exe"));
+  EXPECT_FALSE(PathExists(L"C:\\first\\mini_installer.exe"));
+  EXPECT_TRUE(PathExists(L"C:\\first\\oku_install.log")) << "the log stays where the run worked";
+
+  ASSERT_EQ(InstallSilently(L"/d=C:\\second").exitCode, 0u);
+  ExpectInstalledInto(L"C:\\second", ProductVersionNew());
+
+  ASSERT_EQ(InstallSilently(L"/d=C:\\ignored", failing).exitCode, 7u);
+  EXPECT_EQ(ProductValue(L"OkuInstallPath"), L"C:\\second");
+  EXPECT_EQ(ProductValue(L"UninstallString"), L"C:\\second\\uninstall\\OkuUninstall.exe");
+  EXPECT_TRUE(PathExists(L"C:\\second\\uninstall\\OkuUninstall.exe"));
+  EXPECT_EQ(RunValue(), L"\"C:\\second\\oku.compass.exe\"  --win-auto-start");
+  EXPECT_FALSE(PathExists(L"C:\\ignored"));
+}
+
+// disable_autolaunch holds: no Run value is made, and an existing one goes. A reinstall without
+// it keeps the user's choice (a missing value is not made again); a new installation makes one.
+TEST(Silent, AutoStartFollowsTheRequest) {
+  ASSERT_EQ(InstallSilently(L"disable_autolaunch").exitCode, 0u);
+  EXPECT_EQ(RunValue(), L"");
+  EXPECT_EQ(ProductDword(L"InstallAutoLaunch"), 0u);
+  ASSERT_EQ(InstallSilently().exitCode, 0u);
+  EXPECT_EQ(RunValue(), L"") << "a reinstall made the value the user had not chosen";
+
+  ForgetInstallationRecords();
+  ASSERT_EQ(InstallSilently().exitCode, 0u);
+  EXPECT_EQ(RunValue(), L"\"" + DefaultInstallDir() + L"\\oku.compass.exe\"  --win-auto-start");
+  ASSERT_EQ(InstallSilently(L"disable_autolaunch").exitCode, 0u);
+  EXPECT_EQ(RunValue(), L"");
+}
+
+// A silent start while a window installer runs ends at once with its own code and no box; the
+// window installer goes on.
+TEST(Silent, RefusedWhileAWindowInstallerRuns) {
+  oku::KernelHandle window(StartProcess(Quote(SetupExe())));
+  ASSERT_TRUE(window);
+  HWND setupWindow = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (setupWindow = ::FindWindowW(L"OkuSetup", nullptr)) != nullptr; }, 90000));
+  RunOptions quick;
+  quick.timeoutMs = 60000;
+  const Outcome refused = InstallSilently(L"", quick);
+  ASSERT_FALSE(refused.timedOut);
+  EXPECT_EQ(refused.exitCode, 1618u);
+  EXPECT_TRUE(refused.boxes.empty());
+  EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));
+  ::PostMessageW(setupWindow, WM_CLOSE, 0, 0);
+  ASSERT_EQ(::WaitForSingleObject(window.get(), 60000), WAIT_OBJECT_0);
+  DWORD code = 1;
+  ::GetExitCodeProcess(window.get(), &code);
+  EXPECT_EQ(code, 0u) << "closed before installing";
+}
+
 TEST(Silent, DamagedPayloadEndsWith1392) {
   const std::wstring text = L"安装包损坏或磁盘空间不足，请重新下载后重试";
   for (const bool quiet : {true, false}) {

@@ -236,7 +236,7 @@ TEST_F(PipelineTest, InstallsIntoAFreshDirectoryThenOverTheExistingOne) {
   EXPECT_TRUE(Outbox::Has(completed[0], "is_new_install", "false"));
 }
 
-TEST_F(PipelineTest, FailedProductInstallerSkipsTheFinalRecordsButFinishesTheProgress) {
+TEST_F(PipelineTest, FailedProductInstallerIsReportedToTheWindowAndRollsBackANewInstallation) {
   struct Case {
     const char* label;
     std::string installer;     // "demo", other bytes for the file, or empty for none
@@ -263,8 +263,11 @@ TEST_F(PipelineTest, FailedProductInstallerSkipsTheFinalRecordsButFinishesThePro
     run.context.startTick = ::GetTickCount64();
     run.progress->Start();
     EXPECT_EQ(InstallThreadProc(run.context), 0u);
-    // The end message is posted also after a failure, so the window always completes.
-    EXPECT_TRUE(run.window.WaitForDone(10000));
+    // The window learns the failure and its code; the progress never completes (no product start).
+    EXPECT_EQ(run.context.failures.load(), 1);
+    EXPECT_EQ(run.context.failedCode.load(), c.result);
+    EXPECT_FALSE(run.window.WaitForDone(3000));
+    run.progress->Stop();
 
     std::vector<std::wstring> lines = c.lines;
     lines.push_back(L"StartInstallation result: " + std::to_wstring(c.result));
@@ -279,10 +282,12 @@ TEST_F(PipelineTest, FailedProductInstallerSkipsTheFinalRecordsButFinishesThePro
     EXPECT_NE(failed[0].find("[\"installation_time\",\""), std::string::npos);
     EXPECT_TRUE(outbox.Events("setup_complete_installation").empty());
 
-    // Written before the launch: kept. Written after a success only: absent.
-    EXPECT_EQ(ProductValue(L"OkuInstallPath"), dir);
-    EXPECT_EQ(ProductValue(L"InstallerName"), L"setup_pipeline_test.exe");
-    EXPECT_TRUE(oku::FileExists(dir + L"\\uninstall\\OkuUninstall.exe"));
+    // A new installation takes back what it wrote before the launch; the rest is written after a
+    // success only.
+    EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));
+    EXPECT_FALSE(ProductValuePresent(L"UninstallString"));
+    EXPECT_FALSE(ProductValuePresent(L"InstallerName"));
+    EXPECT_FALSE(oku::FileExists(dir + L"\\uninstall\\OkuUninstall.exe"));
     EXPECT_FALSE(ProductValuePresent(L"version"));
     EXPECT_FALSE(oku::test::RegistryKeyExists(HKEY_CURRENT_USER, kUrlProtocolKey));
     EXPECT_EQ(oku::test::RunValue(), L"");
@@ -464,8 +469,11 @@ TEST_F(PipelineTest, MissingUninstallerStopsBeforeTheProductInstaller) {
   EXPECT_TRUE(Outbox::Has(failed[0], "error_code", "1004"));
   EXPECT_FALSE(log_->Has(L"installerPath: "));
   EXPECT_FALSE(oku::PathExists(install_ + L"\\okuinfo"));
-  EXPECT_EQ(ProductValue(L"OkuInstallPath"), install_);
+  // A new installation takes back the records it wrote; the window learns 1004.
+  EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));
+  EXPECT_FALSE(ProductValuePresent(L"UninstallString"));
   EXPECT_FALSE(ProductValuePresent(L"InstallerName"));
+  EXPECT_EQ(run.context.failedCode.load(), 1004);
 }
 
 TEST_F(PipelineTest, StartInstallationStopsBeforeTheInstallationThreadOnEachFailure) {
@@ -481,18 +489,19 @@ TEST_F(PipelineTest, StartInstallationStopsBeforeTheInstallationThreadOnEachFail
     bool controls;
     const wchar_t* box;  // text of the "Error" box, or null
     std::vector<std::wstring> lines;
+    int failedCode;  // what the window is told (0: nothing)
   };
   const std::wstring missingWork = scratch_.Child(L"no such work");
   const std::vector<Case> cases = {
-      {"no install controls", work_, install_, false, nullptr, {}},
+      {"no install controls", work_, install_, false, nullptr, {}, 0},
       {"working directory not set", L"", install_, true, L"临时目录不存在，安装无法继续",
-       {L"❌ 临时目录无效或不存在: (未设置)"}},
+       {L"❌ 临时目录无效或不存在: (未设置)"}, 3},
       {"working directory missing", missingWork, install_, true, L"临时目录不存在，安装无法继续",
-       {L"❌ 临时目录无效或不存在: " + missingWork}},
+       {L"❌ 临时目录无效或不存在: " + missingWork}, 3},
       {"directory cannot be created", work_, blocker + L"\\Application", true, L"创建安装目录失败",
-       {L"Failed to create install directory"}},
+       {L"Failed to create install directory"}, 1000},
       {"install file held open", work_, held, true, nullptr,
-       {L"[UI-Extract] 开始解压所有安装文件到安装目录", L"[ERROR] 安装文件解压失败，停止安装"}},
+       {L"[UI-Extract] 开始解压所有安装文件到安装目录", L"[ERROR] 安装文件解压失败，停止安装"}, 1001},
   };
   int index = 0;
   for (const Case& c : cases) {
@@ -520,6 +529,8 @@ TEST_F(PipelineTest, StartInstallationStopsBeforeTheInstallationThreadOnEachFail
     }
     ExpectLogged(c.lines);
     EXPECT_EQ(log_->Has(L"[UI-StartInstallation] 开始安装流程"), c.controls);
+    EXPECT_EQ(run.context.failures.load(), c.failedCode ? 1 : 0);
+    EXPECT_EQ(run.context.failedCode.load(), c.failedCode);
     // It returned before the auto-start step and the thread: nothing of either happened.
     EXPECT_EQ(oku::test::RunValue(), L"");
     EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));

@@ -28,6 +28,10 @@ class TestContext : public InstallContext {
     return controls;
   }
   void ShowOptionsView() override { ++optionsViewShown; }
+  void InstallationFailed(int code) override {
+    failedCode = code;
+    ++failures;
+  }
   ProgressSimulator* GetProgressSimulator() override { return progress; }
 
   std::wstring path;
@@ -41,6 +45,8 @@ class TestContext : public InstallContext {
   ProgressSimulator* progress = nullptr;
   mutable std::atomic<int> controlsAsked{0};  // StartInstallation asks first of all
   std::atomic<int> optionsViewShown{0};
+  std::atomic<int> failedCode{0};
+  std::atomic<int> failures{0};
 };
 
 }  // namespace oku::test

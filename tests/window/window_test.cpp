@@ -3,6 +3,7 @@
 // and reads back what it did (screen, registry, files, processes, analytics outbox).
 #include <windows.h>
 #include <objbase.h>
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,33 @@ class WindowChecks : public WindowScenario {};
 class WindowUpdate : public WindowScenario {};
 class WindowInstance : public WindowScenario {};
 class WindowHighDpi : public WindowScenario {};
+class WindowFailure : public WindowScenario {
+ protected:
+  // Clicks install and waits for the red failure message in place of the progress.
+  static bool InstallAndAwaitFailure(HWND window, int dpi) {
+    ClickControl(window, L::kInstallButton, dpi);
+    return WaitUntil([&] { return CountReddish(CaptureScreen(), window, L::kInfoLabel, dpi) > 40; }, kInstallTimeout);
+  }
+  // What every failed attempt shows: the code and the log's place in the log, no product started,
+  // the close button working, and the code as the exit code.
+  static void ExpectFailureEnd(Program& setup, HWND window, int dpi, DWORD code) {
+    const std::wstring log = SessionLogText();
+    EXPECT_NE(log.find(L"安装失败，错误码: " + std::to_wstring(code) + L"，日志: "), std::wstring::npos);
+    const auto failed = OutboxEvents("setup_ui_installation_failed");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_NE(failed[0].find("[\"error_code\",\"" + std::to_string(code) + "\"]"), std::string::npos) << failed[0];
+    EXPECT_TRUE(InstallButtonShown(window, dpi)) << "no way to try again";
+    EXPECT_EQ(FindProductWindow(), nullptr);
+    EXPECT_EQ(CountProcesses(L"oku.compass.exe"), 0);
+    ::SetForegroundWindow(window);
+    ClickControl(window, L::kCloseButton, dpi);
+    EXPECT_EQ(setup.Wait(60000), code);
+    EXPECT_EQ(FindSetupWindow(), nullptr);
+    // A failed new installation leaves no records: the next run is a new installation again.
+    EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), L"");
+    EXPECT_EQ(ReadProductValue(L"UninstallString"), L"");
+  }
+};
 
 TEST_F(WindowInstall, OptionsViewInstallProgressAndCompletion) {
   Program setup(Quote(SetupExe()));
@@ -449,7 +477,7 @@ TEST_F(WindowInstance, SecondInstallerBringsTheWindowBack) {
   const int dpi = WindowDpi(window);
   ::SetWindowPos(window, nullptr, 3, 3, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
   Program second(Quote(SetupExe()));
-  EXPECT_EQ(second.Wait(60000), 0u);
+  EXPECT_EQ(second.Wait(60000), 1618u) << "a refused start is not a success";
   RECT rect{};
   ::GetWindowRect(window, &rect);
   RECT work{};
@@ -482,6 +510,60 @@ TEST_F(WindowHighDpi, LaidOutFor144Dpi) {
   EXPECT_TRUE(WaitUntil([] { return OutboxEvents("setup_ui_toggle_autostart").size() == 1; }, 10000));
   ClickControl(window, L::kCloseButton, dpi);
   EXPECT_EQ(setup.Wait(60000), 0u);
+}
+
+TEST_F(WindowFailure, FailingProductInstallerShowsItsCodeAndEndsWithIt) {
+  Program setup(Quote(SetupExe()), {{L"OKU_DEMO_INSTALLER_EXIT_CODE", L"7"}});
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  ASSERT_TRUE(InstallAndAwaitFailure(window, dpi)) << "no failure view";
+  Snapshot("failure_view");
+  EXPECT_FALSE(ProgressBarShown(window, dpi));
+  const auto failed = OutboxEvents("setup_installer_failed");
+  ASSERT_FALSE(failed.empty());
+  EXPECT_NE(failed.back().find("[\"error_code\",\"7\"]"), std::string::npos) << failed.back();
+  EXPECT_TRUE(OutboxEvents("setup_complete_installation").empty());
+  ExpectFailureEnd(setup, window, dpi, 7);
+  EXPECT_TRUE(oku::test::ReadFileBytes(DefaultInstallDir() + L"\\oku_install.log").size() > 0)
+      << "the log is where the message said";
+}
+
+TEST_F(WindowFailure, FailureBeforeTheProductInstallerShowsItsCode) {
+  // A folder where an install file must go: writing the install files fails (1001).
+  const std::wstring dir = DefaultInstallDir();
+  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, (dir + L"\\dockit.dll").c_str(), nullptr), ERROR_SUCCESS);
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  ASSERT_TRUE(InstallAndAwaitFailure(window, dpi)) << "stuck in the progress view";
+  Snapshot("failure_before_product_installer");
+  EXPECT_EQ(SessionLogText().find(L"mini_installer.exe 进程创建成功"), std::wstring::npos)
+      << "the product installer ran";
+  EXPECT_EQ(OutboxEvents("setup_extract_install_files_failed").size(), 1u);
+  ExpectFailureEnd(setup, window, dpi, 1001);
+}
+
+TEST_F(WindowFailure, ClearedAutoStartBoxLeavesNoRunValue) {
+  Program setup(Quote(SetupExe()));
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  ClickControl(window, L::kCheckBox, dpi);
+  ASSERT_TRUE(WaitUntil([&] { return CountColour(CaptureScreen(), window, L::kTickBox, dpi, kGreen) < 5; }, 10000));
+  ClickControl(window, L::kInstallButton, dpi);
+  ExpectCompletion(setup, "installed_without_autostart");
+  EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), DefaultInstallDir());
+  wchar_t value[512] = {};
+  DWORD bytes = sizeof(value);
+  EXPECT_EQ(::RegGetValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"oku.compass",
+                           RRF_RT_REG_SZ, nullptr, value, &bytes),
+            ERROR_FILE_NOT_FOUND)
+      << "Run value: " << oku::Utf8FromWide(value);
+  const auto done = OutboxEvents("setup_complete_installation");
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_NE(done[0].find("[\"auto_launch\",\"false\"]"), std::string::npos) << done[0];
 }
 
 }  // namespace

@@ -85,7 +85,7 @@ TEST_F(InstallerPayloadTest, EveryGroupExtractsCompletely) {
 
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"version.txt")), OKU_EXPECTED_SETUP_VERSION);
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"main.xml")).substr(0, 3), "\xEF\xBB\xBF");
-  EXPECT_EQ(ReadFileBytes(scratch.Child(L"oku_installer.bat")).size(), 610u);
+  EXPECT_EQ(ReadFileBytes(scratch.Child(L"oku_installer.bat")).size(), 768u);
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"OkuUninstall.exe")), ReadFileBytes(BinDirectory() + L"\\OkuUninstall.exe"));
 
   const struct {
@@ -128,7 +128,7 @@ TEST(InstallerVariantTest, PayloadFollowsTheOptions) {
   const BatchExtractResult result = ExtractResources(module, entries, 5, scratch.path());
   EXPECT_EQ(result.succeeded, 4);
   EXPECT_EQ(result.failedFiles, (std::vector<std::wstring>{L"dockit.dll"}));
-  EXPECT_EQ(ReadFileBytes(scratch.Child(L"mini_installer.exe")).size(), 610u);
+  EXPECT_EQ(ReadFileBytes(scratch.Child(L"mini_installer.exe")).size(), 768u);
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"version.txt")), "1.2.3.4");
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"chrome_7z.patch")), "Oku payload test resource\nsecond line\n");
   ::FreeLibrary(module);

@@ -159,9 +159,12 @@ TEST(PayloadTest, CopyScriptBytes) {
       "xcopy \"%sourceDir%\\*.dll\" \"%targetDir%\\\" /s /e /y",
       "xcopy \"%sourceDir%\\*.pem\" \"%targetDir%\\\" /s /e /y",
       "",
+      "if not exist \"%targetDir%\\uninstall\\\" mkdir \"%targetDir%\\uninstall\"",
+      "move /y \"%targetDir%\\OkuUninstall.exe\" \"%targetDir%\\uninstall\\OkuUninstall.exe\"",
+      "",
       "echo Executing mini_installer.exe in \"%targetDir%\"",
       "",
-      "start \"\" \"%targetDir%\\mini_installer.exe\"",
+      "start \"\" /wait \"%targetDir%\\mini_installer.exe\"",
       "",
       "if %errorlevel% neq 0 (",
       "    echo mini_installer.exe failed, error code: %errorlevel%",
@@ -177,9 +180,9 @@ TEST(PayloadTest, CopyScriptBytes) {
     if (!expected.empty() || line != lines[0]) expected += "\r\n";
     expected += line;
   }
-  ASSERT_EQ(expected.size(), 610u);
+  ASSERT_EQ(expected.size(), 768u);
   const std::string actual = ReadFileBytes(SourcePath(L"resources\\oku_installer.bat"));
-  EXPECT_EQ(actual.size(), 610u);
+  EXPECT_EQ(actual.size(), 768u);
   EXPECT_EQ(actual, expected);
 }
 
