@@ -566,4 +566,31 @@ TEST_F(WindowFailure, ClearedAutoStartBoxLeavesNoRunValue) {
   EXPECT_NE(done[0].find("[\"auto_launch\",\"false\"]"), std::string::npos) << done[0];
 }
 
+// Administrator mode (update mode over a recorded installation this user cannot write) goes
+// through the elevated copy script, whose outcome is judged: here the copy cannot write either, so
+// the run fails with the script's code instead of passing for a success.
+TEST_F(WindowFailure, AdministratorModeOutcomeIsJudged) {
+  if (!std::getenv("OKU_DRIVE_R")) GTEST_SKIP() << "drive R: is not mapped (mounting needs root)";
+  ASSERT_EQ(::RegSetKeyValueW(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass", L"OkuInstallPath", REG_SZ, L"R:\\locked",
+                              sizeof(L"R:\\locked")),
+            ERROR_SUCCESS);
+  Program setup(Quote(SetupExe()) + L" update");
+  HWND window = Open(setup);
+  ASSERT_NE(window, nullptr);
+  const int dpi = WindowDpi(window);
+  ASSERT_TRUE(WaitUntil([&] { return CountReddish(CaptureScreen(), window, L::kInfoLabel, dpi) > 40; }, kInstallTimeout))
+      << "the elevated installation was taken for a success";
+  Snapshot("administrator_mode_failed");
+  const std::wstring log = SessionLogText();
+  EXPECT_NE(log.find(L"useAdministratorMode true"), std::wstring::npos);
+  EXPECT_NE(log.find(L"管理员模式：安装脚本结束，退出码："), std::wstring::npos);
+  EXPECT_EQ(FindProductWindow(), nullptr);
+  ::SetForegroundWindow(window);
+  ClickControl(window, L::kCloseButton, dpi);
+  const DWORD code = setup.Wait(60000);
+  EXPECT_NE(code, 0u);
+  EXPECT_NE(code, static_cast<DWORD>(STILL_ACTIVE));
+  EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), L"R:\\locked") << "a reinstall keeps its records";
+}
+
 }  // namespace
