@@ -18,12 +18,20 @@ constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 constexpr wchar_t kComponentUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Oku.compass";
 constexpr wchar_t kProductProcess[] = L"oku.compass.exe";
 
+// How long a terminated setup.exe may take to be gone.
+constexpr DWORD kTerminateWaitMs = 10000;
+
 void Report(const char* name, const EventParams& params) { EventReporter::Instance().Report(name, params); }
 
 }  // namespace
 
-UninstallEngine::UninstallEngine(bool force_kill, bool silent_chrome, bool keep_user_data, bool silent_oku)
-    : force_kill_(force_kill), silent_chrome_(silent_chrome), keep_user_data_(keep_user_data), silent_oku_(silent_oku) {
+UninstallEngine::UninstallEngine(bool force_kill, bool silent_chrome, bool keep_user_data, bool silent_oku,
+                                 DWORD setup_wait_ms)
+    : force_kill_(force_kill),
+      silent_chrome_(silent_chrome),
+      keep_user_data_(keep_user_data),
+      silent_oku_(silent_oku),
+      setup_wait_ms_(setup_wait_ms) {
   LogInfo(std::wstring(L"是否自动关闭 oku: ") + (force_kill_ ? L"1" : L"0"));
   LogInfo(std::wstring(L"Chrome 卸载器是否弹窗: ") + (silent_chrome_ ? L"0" : L"1"));
   LogInfo(std::wstring(L"是否保留用户数据: ") + (keep_user_data_ ? L"1" : L"0"));
@@ -107,8 +115,10 @@ bool UninstallEngine::RunProductUninstall() {
 
   EventParams params{{"setup_path", oku::Utf8FromWide(setupPath)}, {"keep_user_data", BoolText(keep_user_data_)}};
   Report("uninstall_delete_files_start", params);
-  const int exitCode = RunUninstallProcess(setupPath, arguments);
-  const bool gone = IsUninstallEntryGone();
+  bool timedOut = false;
+  const int exitCode = RunUninstallProcess(setupPath, arguments, &timedOut);
+  // A setup.exe stopped part-way leaves the removal unconfirmed, whatever became of the entry.
+  const bool gone = !timedOut && IsUninstallEntryGone();
   if (gone) {
     LogInfo(L"oku should delete !!!");
     Report("uninstall_registry_start", {{"action", "delete_oku_registry"}});
@@ -127,7 +137,7 @@ bool UninstallEngine::RunProductUninstall() {
   return gone;
 }
 
-int UninstallEngine::RunUninstallProcess(const std::wstring& path, const std::wstring& arguments) {
+int UninstallEngine::RunUninstallProcess(const std::wstring& path, const std::wstring& arguments, bool* timedOut) {
   std::wstring commandLine = L"\"" + path + L"\" " + arguments;
   LogInfo(L"cmdLine: " + commandLine);
   STARTUPINFOW startup{};
@@ -140,7 +150,26 @@ int UninstallEngine::RunUninstallProcess(const std::wstring& path, const std::ws
   oku::KernelHandle process(info.hProcess);
   oku::KernelHandle thread(info.hThread);
   LogInfo(L"Uninstall process started, waiting for it to finish...");
-  ::WaitForSingleObject(process.get(), INFINITE);
+  const DWORD wait = ::WaitForSingleObject(process.get(), setup_wait_ms_);
+  if (wait != WAIT_OBJECT_0) {
+    if (wait == WAIT_TIMEOUT) {
+      LogInfo(L"setup.exe 运行超时，强制结束，超时时间: " + oku::ToWide(setup_wait_ms_) + L"ms");
+    } else {
+      LogInfo(L"WaitForSingleObject 失败，强制结束 setup.exe，错误码: " + oku::ToWide(::GetLastError()));
+    }
+    // Termination is asynchronous; the process holds its files until it is gone.
+    const bool terminated = ::TerminateProcess(process.get(), kSetupTimeoutExitCode) != FALSE;
+    const DWORD terminateError = terminated ? ERROR_SUCCESS : ::GetLastError();
+    if (::WaitForSingleObject(process.get(), kTerminateWaitMs) != WAIT_OBJECT_0) {
+      LogInfo(L"setup.exe 无法结束，错误码: " + oku::ToWide(terminateError));
+    }
+    if (wait == WAIT_TIMEOUT) {
+      Report("uninstall_setup_timeout",
+             {{"timeout_ms", oku::ToNarrow(setup_wait_ms_)}, {"setup_path", oku::Utf8FromWide(path)}});
+    }
+    if (timedOut) *timedOut = true;
+    return static_cast<int>(kSetupTimeoutExitCode);
+  }
   DWORD exitCode = 0;
   ::GetExitCodeProcess(process.get(), &exitCode);
   LogInfo(L"Uninstall process finished, exit code: " + oku::ToWide(exitCode));

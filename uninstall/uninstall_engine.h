@@ -19,16 +19,25 @@ class UninstallEngine {
   static constexpr int kRegistryInfoMissing = 5;
   static constexpr int kReady = 6;
 
-  UninstallEngine(bool force_kill, bool silent_chrome, bool keep_user_data, bool silent_oku);
+  // How long the component's setup.exe may run before it is terminated.
+  static constexpr DWORD kSetupWaitMs = 10 * 60 * 1000;
+  // The exit code a setup.exe terminated for running too long is given.
+  static constexpr DWORD kSetupTimeoutExitCode = WAIT_TIMEOUT;
+
+  // setup_wait_ms exists for tests of the timeout; both programs use the default.
+  UninstallEngine(bool force_kill, bool silent_chrome, bool keep_user_data, bool silent_oku,
+                  DWORD setup_wait_ms = kSetupWaitMs);
 
   // 0 removed, 1 removal not confirmed, 4 or 5 preparation failed (nothing removed).
   int Run();
   // 6 ready (installation path and pv read), 4 product could not be stopped, 5 registry values missing.
   int StopRunningProduct();
-  // True when the component's uninstall entry is gone after its uninstaller ran.
+  // True when the component's uninstaller ended by itself and its uninstall entry is gone.
   bool RunProductUninstall();
-  // Starts "\"path\" arguments" and waits for it without limit; its exit code, 20 when it cannot start.
-  int RunUninstallProcess(const std::wstring& path, const std::wstring& arguments);
+  // Starts "\"path\" arguments" and waits for it up to the setup wait limit; its exit code, 20
+  // when it cannot start. One still running then is terminated and awaited, the timeout is
+  // reported, timedOut (when given) is set and kSetupTimeoutExitCode returned.
+  int RunUninstallProcess(const std::wstring& path, const std::wstring& arguments, bool* timedOut = nullptr);
   // True when "UninstallString" of the component's uninstall key is empty or missing.
   bool IsUninstallEntryGone();
   // Logs the component's exit code; 60 and 333 show a box unless silent_oku; 20 runs the cleanup.
@@ -48,6 +57,7 @@ class UninstallEngine {
   bool silent_chrome_;
   bool keep_user_data_;
   bool silent_oku_;
+  DWORD setup_wait_ms_;
   std::wstring install_path_;
   std::wstring pv_;
   ChildProcessDeleter deleter_;

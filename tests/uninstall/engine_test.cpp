@@ -11,6 +11,7 @@
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
+#include "common/process.h"
 #include "common/registry.h"
 #include "tests/support/test_support.h"
 #include "tests/uninstall/removal_test_util.h"
@@ -67,10 +68,12 @@ class Engine : public testing::Test {
     ::SetEnvironmentVariableW(L"LANTERN_OUTBOX", outbox_.c_str());
     ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", nullptr);
     ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", nullptr);
+    ::SetEnvironmentVariableW(L"OKU_FAKE_SETUP_HANG_MS", nullptr);
   }
   void TearDown() override {
     ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_EXIT_CODE", nullptr);
     ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", nullptr);
+    ::SetEnvironmentVariableW(L"OKU_FAKE_SETUP_HANG_MS", nullptr);
     ::SetEnvironmentVariableW(L"LANTERN_OUTBOX", nullptr);
     ClearProductKeys();
     oku::test::ForgetPendingOperations(L"okutest_");
@@ -244,6 +247,67 @@ TEST_F(Engine, BusySetupNameAndMissingSetupAreAnsweredBoxes) {
     EXPECT_NE(Log().find(c.logLine), std::wstring::npos);
     EXPECT_TRUE(KeyExists(kClassesKey));
     EXPECT_TRUE(oku::FileExists(install_ + L"\\oku.compass.exe"));  // nothing was removed
+  }
+}
+
+TEST_F(Engine, HungSetupIsTerminatedAndTheRemovalNotConfirmed) {
+  // The stand-in setup.exe hangs far beyond the engine's shortened limit (and beyond the time
+  // RunEngine waits for the driver), before or after removing the uninstall entry.
+  constexpr DWORD kLimitMs = 2000;
+  constexpr DWORD kHangMs = 120000;
+  struct Case {
+    const char* label;
+    bool removesEntry;
+  } cases[] = {{"entry kept", false}, {"entry removed before the hang", true}};
+  ::SetEnvironmentVariableW(L"OKU_FAKE_SETUP_HANG_MS", std::to_wstring(kHangMs).c_str());
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    SetRegistryString(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", L"\"" + setup_ + L"\" --uninstall");
+    ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
+    ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", c.removesEntry ? nullptr : L"1");
+    const std::size_t outboxBefore = oku::test::ReadFileBytes(outbox_).size();
+    ::DeleteFileW(scratch_.Child(L"engine.log").c_str());
+
+    const ULONGLONG start = ::GetTickCount64();
+    const EngineRun run = RunEngine(L"--silent-oku --setup-wait-ms " + std::to_wstring(kLimitMs));
+    const ULONGLONG spent = ::GetTickCount64() - start;
+    std::vector<oku::KernelHandle> left = OpenProcessesByImage(L"setup.exe", setup_);
+    for (const auto& process : left) {
+      ::TerminateProcess(process.get(), 1);
+      ::WaitForSingleObject(process.get(), 10000);
+    }
+
+    ASSERT_TRUE(run.finished) << oku::Utf8FromWide(Log());
+    EXPECT_LT(spent, kHangMs / 2) << "the engine did not wait for the hung setup.exe";
+    EXPECT_TRUE(left.empty()) << "the hung setup.exe is gone";
+    EXPECT_TRUE(::DeleteFileW(setup_.c_str())) << "nothing holds setup.exe, error " << ::GetLastError();
+    EXPECT_EQ(run.result, 1u);
+    EXPECT_EQ(KeyExists(kUninstallKey), !c.removesEntry);
+    EXPECT_TRUE(KeyExists(kClassesKey));  // the product's keys stay
+    EXPECT_TRUE(KeyExists(kVendorKey));
+
+    const std::wstring log = Log();
+    for (const std::wstring& line : {std::wstring(L"setup.exe 运行超时，强制结束，超时时间: 2000ms\n"),
+                                     std::wstring(L"oku shouldn't delete !!!!!!!"), std::wstring(L"setup.exe exitCode: 258\n"),
+                                     std::wstring(L"卸载失败！")}) {
+      EXPECT_NE(log.find(line), std::wstring::npos) << oku::Utf8FromWide(line);
+    }
+    EXPECT_EQ(log.find(L"setup.exe 无法结束"), std::wstring::npos);
+
+    const std::string outbox = oku::test::ReadFileBytes(outbox_);
+    const auto timeout = oku::test::OutboxEventLines(outbox, "uninstall_setup_timeout", outboxBefore);
+    ASSERT_EQ(timeout.size(), 1u);
+    EXPECT_NE(timeout[0].find("[\"timeout_ms\",\"2000\"]"), std::string::npos) << timeout[0];
+    std::string setupJson;
+    for (const char ch : oku::Utf8FromWide(setup_)) {
+      if (ch == '\\') setupJson += '\\';
+      setupJson += ch;
+    }
+    EXPECT_NE(timeout[0].find("[\"setup_path\",\"" + setupJson + "\"]"), std::string::npos) << timeout[0];
+    EXPECT_TRUE(oku::test::OutboxEventLines(outbox, "uninstall_registry_start", outboxBefore).empty());
+    const auto done = oku::test::OutboxEventLines(outbox, "uninstall_delete_files_done", outboxBefore);
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_NE(done[0].find("[\"skip_reason\",\"chrome_not_deleted\"]"), std::string::npos);
   }
 }
 
