@@ -7,7 +7,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cstdio>
 #include <cstdlib>
+#include <map>
 #include <string>
 #include <thread>
 #include <utility>
@@ -31,10 +33,29 @@ inline std::wstring Environment(const wchar_t* name) {
 // The work directory inside a scenario child; empty in the parent.
 inline std::wstring WorkDirectory() { return Environment(kWorkVariable); }
 
+// A scenario child leaves this file when a scenario began, so that a filter naming no test (the
+// child exits 0 having run nothing) is not taken for a passed scenario.
+inline std::wstring StartedMarker(const std::wstring& work, DWORD process_id) {
+  return work + L"\\scenario-started." + std::to_wstring(process_id);
+}
+
+inline void MarkScenarioStarted() {
+  const HANDLE file = ::CreateFileW(StartedMarker(WorkDirectory(), ::GetCurrentProcessId()).c_str(), GENERIC_WRITE, 0,
+                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+}
+
 #define OKU_SCENARIO_ONLY()                                                        \
   do {                                                                             \
     if (::oku::test::telemetry::WorkDirectory().empty()) GTEST_SKIP() << "scenario"; \
+    ::oku::test::telemetry::MarkScenarioStarted();                                 \
   } while (0)
+
+// Work directory of each started scenario child, by process id.
+inline std::map<DWORD, std::wstring>& StartedScenarios() {
+  static std::map<DWORD, std::wstring> started;
+  return started;
+}
 
 inline std::wstring OutboxPath(const std::wstring& work) { return work + L"\\outbox.jsonl"; }
 inline std::wstring SdkDirectory(const std::wstring& work) { return work + L"\\sdk"; }
@@ -74,6 +95,8 @@ inline PROCESS_INFORMATION StartScenario(const std::string& scenario, const std:
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     info = PROCESS_INFORMATION{};
+  } else {
+    StartedScenarios()[info.dwProcessId] = work;
   }
   ::SetEnvironmentVariableW(kWorkVariable, nullptr);
   ::SetEnvironmentVariableW(L"LANTERN_OUTBOX", nullptr);
@@ -81,7 +104,7 @@ inline PROCESS_INFORMATION StartScenario(const std::string& scenario, const std:
 }
 
 // Waits for a started scenario (terminating it after the timeout); its exit code, or ~0 when it
-// did not start or timed out.
+// did not start, timed out, or ran no scenario (its filter selected no test).
 inline DWORD FinishScenario(PROCESS_INFORMATION info) {
   if (!info.hProcess) return ~0u;
   DWORD code = ~0u;
@@ -93,6 +116,19 @@ inline DWORD FinishScenario(PROCESS_INFORMATION info) {
   }
   ::CloseHandle(info.hThread);
   ::CloseHandle(info.hProcess);
+  const auto started = StartedScenarios().find(info.dwProcessId);
+  if (started != StartedScenarios().end()) {
+    const std::wstring marker = StartedMarker(started->second, info.dwProcessId);
+    StartedScenarios().erase(started);
+    if (::GetFileAttributesW(marker.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      if (code == 0) {
+        std::printf("scenario child %lu ran no scenario (does its filter name a test?)\n", info.dwProcessId);
+        code = ~0u;
+      }
+    } else {
+      ::DeleteFileW(marker.c_str());
+    }
+  }
   return code;
 }
 
