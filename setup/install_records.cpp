@@ -4,8 +4,11 @@
 #include <shlobj.h>
 #include <shlwapi.h>
 
+#include <algorithm>
+#include <cstring>
 #include <cwctype>
 #include <string>
+#include <vector>
 
 #include "common/handles.h"
 #include "common/portable/text.h"
@@ -254,19 +257,46 @@ void logRegistryValue() {
   oku::RegKey key;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Oku.compass", 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
     LogInfo(L"RegOpenKeyEx success");
-    // Fixed sizes on purpose: the first value whose data exceeds 260 bytes ends the listing.
+    // Name and data buffers of 260; a value over them is read whole and its text logged cut to
+    // its first 260 bytes (never half a character), and the listing goes on.
     for (DWORD index = 0;; ++index) {
       wchar_t name[kPathChars] = {};
       DWORD nameChars = kPathChars;
       alignas(DWORD) BYTE data[kPathChars + sizeof(wchar_t)] = {};
       DWORD dataBytes = kPathChars;
       DWORD type = 0;
-      if (::RegEnumValueW(key.get(), index, name, &nameChars, nullptr, &type, data, &dataBytes) != ERROR_SUCCESS) break;
-      std::wstring line = std::wstring(name, nameChars) + L": ";
+      const LSTATUS status = ::RegEnumValueW(key.get(), index, name, &nameChars, nullptr, &type, data, &dataBytes);
+      std::wstring valueName(name, nameChars);
+      std::vector<BYTE> whole;
+      const BYTE* bytes = data;
+      if (status == ERROR_MORE_DATA) {
+        DWORD maxName = 0, maxData = 0;
+        if (::RegQueryInfoKeyW(key.get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &maxName,
+                               &maxData, nullptr, nullptr) != ERROR_SUCCESS) {
+          break;
+        }
+        std::vector<wchar_t> longName(maxName + 1);
+        whole.resize(maxData + sizeof(wchar_t));
+        nameChars = maxName + 1;
+        dataBytes = maxData;
+        if (::RegEnumValueW(key.get(), index, longName.data(), &nameChars, nullptr, &type, whole.data(), &dataBytes) !=
+            ERROR_SUCCESS) {
+          break;
+        }
+        valueName.assign(longName.data(), nameChars);
+        bytes = whole.data();
+      } else if (status != ERROR_SUCCESS) {
+        break;
+      }
+      std::wstring line = valueName + L": ";
       if (type == REG_SZ) {
-        line += TextOf(reinterpret_cast<const wchar_t*>(data), dataBytes);
+        std::wstring text = TextOf(reinterpret_cast<const wchar_t*>(bytes), std::min<DWORD>(dataBytes, kPathChars));
+        if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+        line += text;
       } else if (type == REG_DWORD && dataBytes >= sizeof(DWORD)) {
-        line += oku::ToWide(*reinterpret_cast<const DWORD*>(data));
+        DWORD number = 0;
+        std::memcpy(&number, bytes, sizeof(number));
+        line += oku::ToWide(number);
       } else {
         line += L"Unsupported type";
       }

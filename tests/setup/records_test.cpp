@@ -156,6 +156,7 @@ TEST_F(RecordsTest, AutoLaunchCreateKeepUpdateAndEmpty) {
   std::wstring upper = kDir;
   for (auto& ch : upper) ch = static_cast<wchar_t>(towupper(ch));
   const std::wstring otherCase = L"\"" + upper + L"\\oku.compass.exe\"  --win-auto-start";
+  const std::wstring overlong = L"\"" + std::wstring(300, L'x') + L"\"";  // over the 520-byte buffer
 
   struct Case {
     const char* what;
@@ -170,6 +171,7 @@ TEST_F(RecordsTest, AutoLaunchCreateKeepUpdateAndEmpty) {
       {"other directory: updated", true, elsewhere, wanted, L"Old path: " + elsewhere},
       {"other letter case: updated", true, otherCase, wanted, L"Auto launch registry updated successfully"},
       {"empty: left empty", true, L"", L"", L"Existing auto launch path is empty, no update needed"},
+      {"over 520 bytes: left alone", true, overlong, overlong, L"Failed to query auto launch registry, error: 234"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -273,6 +275,10 @@ TEST_F(RecordsTest, GetInstallPathFromRegistryFillsTheWindow) {
 }
 
 TEST_F(RecordsTest, LogRegistryValueListsTheProductKey) {
+  // First in the listing, over the 260-byte buffer: logged cut before the surrogate pair that
+  // straddles byte 260, and the listing goes on.
+  const std::wstring longText = std::wstring(129, L'x') + L"\U0001F600" + std::wstring(100, L'y');
+  SetText(kProductRegistryKey, L"A long value", longText);
   SetText(kProductRegistryKey, L"OkuInstallPath", kDir);
   SetRaw(kProductRegistryKey, L"InstallerError", REG_DWORD, "\x07\0\0\0", 4);
   SetRaw(kProductRegistryKey, L"InstallerResult", REG_DWORD, "\0\0\0\0", 4);
@@ -295,6 +301,7 @@ TEST_F(RecordsTest, LogRegistryValueListsTheProductKey) {
   EXPECT_EQ(count(L"RegOpenKeyEx success"), 1u);
   EXPECT_EQ(count(L"OkuInstallPath: " + kDir), 1u);
   EXPECT_EQ(count(L"blob: Unsupported type"), 1u);
+  EXPECT_EQ(count(L"A long value: " + std::wstring(129, L'x')), 1u);
   // Listed once by the enumeration and once by the explicit queries.
   EXPECT_EQ(count(L"InstallerError: 7"), 2u);
   EXPECT_EQ(count(L"InstallerResult: 0"), 2u);
