@@ -17,6 +17,7 @@
 #include "common/shortcuts.h"
 #include "common/version_info.h"
 #include "setup/install_context.h"
+#include "setup/install_records.h"
 #include "setup/pipeline.h"
 #include "setup/progress_simulator.h"
 #include "uninstall/uninstall_engine.h"
@@ -38,6 +39,13 @@ bool IsInside(const std::wstring& path, const std::wstring& dir) {
 std::wstring WithoutTrailingSlash(std::wstring path) {
   while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
   return path;
+}
+
+// The recorded "OkuInstallPath" may hold doubled backslashes or a trailing one (ReadInstallPath
+// collapses them before use): compare both paths in that form.
+bool SameInstallDirectory(const std::wstring& recorded, const std::wstring& installDir) {
+  return SamePath(WithoutTrailingSlash(CollapseBackslashRuns(recorded)),
+                  WithoutTrailingSlash(CollapseBackslashRuns(installDir)));
 }
 
 std::wstring KnownFolder(int csidl) {
@@ -140,7 +148,7 @@ bool CheckPreviousPath(const std::wstring& installDir) {
     LogInfo(L"没有找到上次安装的路径，不相同！ 但是没找到所以没办法卸载！");
     return true;
   }
-  return SamePath(recorded, installDir);
+  return SameInstallDirectory(recorded, installDir);
 }
 
 void UninstallPreviousInstallation() {
@@ -231,7 +239,7 @@ void DeleteAllFilesInDirectory(const std::wstring& dir) {
 bool CheckRegistryState(const std::wstring& installDir) {
   LogInfo(L"开始检查注册表！");
   const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
-  if (!recorded.empty() && !SamePath(recorded, installDir)) {
+  if (!recorded.empty() && !SameInstallDirectory(recorded, installDir)) {
     LogInfo(L"注册表存在，但是不是当前安装路径，需要删除！");
     if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, kProductKey)) {
       LogInfo(L"删除注册表失败，取消安装！");

@@ -45,6 +45,16 @@ std::wstring Upper(std::wstring text) {
   return text;
 }
 
+// Every backslash doubled, as a record written by hand may have it.
+std::wstring Doubled(const std::wstring& path) {
+  std::wstring result;
+  for (wchar_t ch : path) {
+    result.push_back(ch);
+    if (ch == L'\\') result.push_back(ch);
+  }
+  return result;
+}
+
 // Our own shortcut files, named so that TearDown finds every one of them.
 std::vector<std::wstring> OwnShortcuts() {
   std::vector<std::wstring> found;
@@ -177,6 +187,8 @@ TEST_F(PreInstallChecksTest, RecordedPathDifferingOnlyInCaseIsTheSameDirectory) 
       {"other case", Upper(chosen), chosen, true},
       {"other case beyond ASCII", L"D:\\Programme\\ÄRGER Ωmega\\Application", L"d:\\programme\\ärger ωMEGA\\application",
        true},
+      {"doubled backslashes", Doubled(chosen), chosen, true},
+      {"trailing backslash", chosen + L"\\", chosen, true},
       {"other directory", scratch_.Child(L"elsewhere\\Application"), chosen, false},
       {"a parent of it", scratch_.Child(L"Oku.Compass"), chosen, false},
   };
@@ -197,6 +209,55 @@ TEST_F(PreInstallChecksTest, RecordedPathDifferingOnlyInCaseIsTheSameDirectory) 
     ExpectLogged({L"开始检查注册表！", L"注册表状态合法！"});
     EXPECT_EQ(log_->Has(L"注册表存在，但是不是当前安装路径，需要删除！"), !c.same);
   }
+}
+
+// A product key for another directory that cannot be deleted (a subkey nobody may open) cancels
+// the installation: the window is back at its options view and nothing was installed.
+TEST_F(PreInstallChecksTest, ProductKeyThatCannotBeDeletedCancelsTheInstallation) {
+  SetProductValue(L"OkuInstallPath", scratch_.Child(L"elsewhere\\Application"));
+  const std::wstring lockedPath = std::wstring(oku::test::kProductKey) + L"\\locked";
+  HKEY locked = nullptr;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, lockedPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &locked,
+                              nullptr),
+            ERROR_SUCCESS);
+  SECURITY_DESCRIPTOR denyAll{};
+  ACL emptyAcl{};
+  ASSERT_TRUE(::InitializeSecurityDescriptor(&denyAll, SECURITY_DESCRIPTOR_REVISION));
+  ASSERT_TRUE(::InitializeAcl(&emptyAcl, sizeof(emptyAcl), ACL_REVISION));
+  ASSERT_TRUE(::SetSecurityDescriptorDacl(&denyAll, TRUE, &emptyAcl, FALSE));
+  ASSERT_EQ(::RegSetKeySecurity(locked, DACL_SECURITY_INFORMATION, &denyAll), ERROR_SUCCESS);
+  ::RegCloseKey(locked);
+  // Restores access afterwards, whatever happened, so that the key can go.
+  struct Unlock {
+    std::wstring path;
+    ~Unlock() {
+      HKEY key = nullptr;
+      if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+        SECURITY_DESCRIPTOR open{};
+        ::InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
+        ::SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
+        ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open);
+        ::RegCloseKey(key);
+      }
+      ::RegDeleteTreeW(HKEY_CURRENT_USER, oku::test::kProductKey);
+    }
+  } unlock{lockedPath};
+  HKEY probe = nullptr;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, lockedPath.c_str(), 0, KEY_READ | DELETE, &probe) == ERROR_SUCCESS) {
+    ::RegCloseKey(probe);
+    GTEST_SKIP() << "this registry grants a key with an empty DACL";
+  }
+
+  context_.path = scratch_.Child(L"chosen\\Application");
+  CheckRegistryAndInstall(context_);
+  ExpectLogged({L"开始检查注册表！", L"注册表存在，但是不是当前安装路径，需要删除！", L"删除注册表失败，取消安装！",
+                L"注册表检查没有通过，取消安装！"});
+  EXPECT_FALSE(log_->Has(L"注册表状态合法！"));
+  EXPECT_FALSE(log_->Has(L"注册表检查通过，开始安装！"));
+  EXPECT_EQ(context_.optionsViewShown, 1);
+  EXPECT_EQ(context_.controlsAsked, 0);  // StartInstallation was not reached
+  EXPECT_FALSE(oku::PathExists(context_.path));
+  EXPECT_EQ(ProductValue(L"OkuInstallPath"), scratch_.Child(L"elsewhere\\Application"));
 }
 
 TEST_F(PreInstallChecksTest, PreviousInstallationElsewhereIsRemovedByTheEngine) {
