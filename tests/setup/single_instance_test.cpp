@@ -117,6 +117,37 @@ TEST(SingleInstance, ExistingWindowIsCentredOnTheActiveMonitorAndTheStartEnds) {
   EXPECT_EQ(log.find("Command line arguments:"), std::string::npos);  // refused before parsing
 }
 
+// A maximised window is restored, centred and maximised again: restored later, it sits in the
+// middle of the work area at its own size.
+TEST(SingleInstance, MaximisedWindowIsCentredInItsRestoredPlacement) {
+  WNDCLASSW wc{};
+  wc.lpfnWndProc = ::DefWindowProcW;
+  wc.hInstance = ::GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"OkuSetupMaximisedProbe";
+  ::RegisterClassW(&wc);
+  HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 3, 5, 640, 460,
+                                  nullptr, nullptr, wc.hInstance, nullptr);
+  ASSERT_NE(window, nullptr);
+  ::ShowWindow(window, SW_MAXIMIZE);
+  ASSERT_TRUE(::IsZoomed(window));
+
+  MoveWindowToActiveMonitor(window);
+  EXPECT_TRUE(::IsZoomed(window)) << "maximised again";
+  ::ShowWindow(window, SW_RESTORE);
+  MONITORINFO info{};
+  info.cbSize = sizeof(info);
+  ::GetMonitorInfoW(::MonitorFromWindow(::GetForegroundWindow(), MONITOR_DEFAULTTONEAREST), &info);
+  RECT rect{};
+  ::GetWindowRect(window, &rect);
+  const RECT& work = info.rcWork;
+  EXPECT_EQ(rect.right - rect.left, 640);
+  EXPECT_EQ(rect.bottom - rect.top, 460);
+  EXPECT_EQ(rect.left, work.left + ((work.right - work.left) - 640) / 2);
+  EXPECT_EQ(rect.top, work.top + ((work.bottom - work.top) - 460) / 2);
+  ::DestroyWindow(window);
+  ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
+}
+
 TEST(SingleInstance, WithoutAWindowTheUpdateBoxIsShownOnce) {
   FirstInstaller first(false);
   STARTUPINFOW startup{};
