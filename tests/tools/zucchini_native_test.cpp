@@ -1,11 +1,14 @@
-// The patcher's VCDIFF coder on Linux: round trips through memory, cross-checks with xdelta3
-// in both directions through real files, and corrupt or unsupported patches.
+// The patcher on Linux: its own format (suffix array, round trips, wrong old files, hostile
+// patches), and the VCDIFF coder it still applies: round trips, cross-checks with xdelta3 in both
+// directions through real files, and corrupt or unsupported patches.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <random>
@@ -14,7 +17,10 @@
 
 #include "tools/zucchini/portable/byte_io.h"
 #include "tools/zucchini/portable/file_system.h"
+#include "tools/zucchini/portable/sha256.h"
+#include "tools/zucchini/portable/suffix_array.h"
 #include "tools/zucchini/portable/vcdiff.h"
+#include "tools/zucchini/portable/zpatch.h"
 
 namespace {
 
@@ -227,12 +233,38 @@ TEST_F(ZucchiniFiles, Xdelta3AppliesOurPatches) {
     Write("old", c.source);
     Write("new", c.target);
     std::string message;
-    ASSERT_EQ(Zucchini({"-gen", Path("old"), Path("new"), Path("patch")}, &message), 0) << message;
+    Write("patch", Encode(c.source, c.target));
     ASSERT_EQ(Xdelta("-d -f -s " + Path("old") + " " + Path("patch") + " " + Path("out")), 0);
     EXPECT_TRUE(Read("out") == c.target);
     ASSERT_EQ(Zucchini({"-apply", Path("old"), Path("patch"), Path("out2")}, &message), 0) << message;
     EXPECT_TRUE(Read("out2") == c.target);
   }
+}
+
+TEST_F(ZucchiniFiles, GenWritesOwnFormatAndApplyTakesBoth) {
+  const Bytes base = ArchiveLike(2 << 20, 35);
+  const Bytes edited = Edited(base, 36, 20);
+  Write("old", base);
+  Write("new", edited);
+  std::string message;
+  ASSERT_EQ(Zucchini({"-gen", Path("old"), Path("new"), Path("patch")}, &message), 0) << message;
+  const Bytes patch = Read("patch");
+  ASSERT_TRUE(oku::zucchini::LooksLikeZpatch(patch.data(), patch.size()));
+  EXPECT_LT(patch.size(), edited.size() / 20);
+  ASSERT_EQ(Zucchini({"-apply", Path("old"), Path("patch"), Path("out")}, &message), 0) << message;
+  EXPECT_TRUE(Read("out") == edited);
+  Write("vcdiff", Encode(base, edited));
+  ASSERT_EQ(Zucchini({"-apply", Path("old"), Path("vcdiff"), Path("out2")}, &message), 0) << message;
+  EXPECT_TRUE(Read("out2") == edited);
+
+  // Applied to another old file: refused before anything is written.
+  Bytes other = base;
+  other[12345] ^= 1;
+  Write("other", other);
+  EXPECT_EQ(Zucchini({"-apply", Path("other"), Path("patch"), Path("out3")}, &message), oku::zucchini::kExitWrongOld);
+  EXPECT_EQ(Zucchini({"-apply", Path("new"), Path("patch"), Path("out3")}, &message), oku::zucchini::kExitWrongOld);
+  EXPECT_FALSE(Exists("out3"));
+  EXPECT_FALSE(Exists("out3.zucchini-partial"));
 }
 
 TEST_F(ZucchiniFiles, NativeProgramRoundTrip) {
@@ -400,6 +432,242 @@ TEST(ZucchiniCorrupt, TruncationsAndBitFlipsNeverPass) {
     p[5 + rng() % (p.size() - 5)] ^= static_cast<uint8_t>(1u << (rng() % 8));
     Bytes out;
     const auto r = Decode(source, p, &out);
+    if (r.ok()) {
+      EXPECT_TRUE(out == target) << "flip " << i << " decoded to a different file";
+    }
+  }
+}
+
+// ---- Own format: suffix array, hash, round trips, hostile patches ----
+
+std::vector<int32_t> NaiveSuffixArray(const Bytes& text) {
+  std::vector<int32_t> sa(text.size());
+  for (size_t i = 0; i < sa.size(); ++i) sa[i] = static_cast<int32_t>(i);
+  std::sort(sa.begin(), sa.end(), [&](int32_t a, int32_t b) {
+    return std::lexicographical_compare(text.begin() + a, text.end(), text.begin() + b, text.end());
+  });
+  return sa;
+}
+
+TEST(ZpatchSuffixArray, MatchesNaiveSort) {
+  std::mt19937_64 rng(71);
+  std::vector<Bytes> texts = {{}, {5}, {1, 1}, {2, 1}, Bytes(1000, 0), Bytes(777, 255)};
+  for (size_t alphabet : {2, 3, 4, 17, 256}) {
+    for (size_t n : {2, 7, 64, 500, 3000}) {
+      Bytes t(n);
+      for (auto& b : t) b = static_cast<uint8_t>(rng() % alphabet);
+      texts.push_back(t);
+    }
+  }
+  Bytes periodic;
+  for (int i = 0; i < 4000; ++i) periodic.push_back("abaabaaabaaaab"[i % 14]);
+  texts.push_back(periodic);
+  for (const Bytes& t : texts) {
+    SCOPED_TRACE(t.size());
+    EXPECT_TRUE(oku::zucchini::BuildSuffixArray(t.data(), t.size()) == NaiveSuffixArray(t));
+  }
+}
+
+std::string Hex(const oku::zucchini::Sha256::Digest& d) {
+  std::string s;
+  for (uint8_t b : d) {
+    s += "0123456789abcdef"[b >> 4];
+    s += "0123456789abcdef"[b & 15];
+  }
+  return s;
+}
+
+TEST(ZpatchSha256, KnownVectors) {
+  using oku::zucchini::Sha256Of;
+  const std::string abc = "abc";
+  const std::string two = "abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq";
+  EXPECT_EQ(Hex(Sha256Of(nullptr, 0)), "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855");
+  EXPECT_EQ(Hex(Sha256Of(reinterpret_cast<const uint8_t*>(abc.data()), abc.size())),
+            "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+  EXPECT_EQ(Hex(Sha256Of(reinterpret_cast<const uint8_t*>(two.data()), two.size())),
+            "248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1");
+  oku::zucchini::Sha256 pieces;  // a million 'a', fed in uneven pieces
+  const Bytes a(1000, 'a');
+  for (size_t done = 0, step = 1; done < 1000000; done += step, step = step % 997 + 1) {
+    pieces.Update(a.data(), std::min(step, 1000000 - done));
+  }
+  EXPECT_EQ(Hex(pieces.Finish()), "cdc76e5c9914fb9281a1c7e284d73e67f1809a48a497200e046d39ccc7112cd0");
+}
+
+Bytes EncodeOwn(const Bytes& source, const Bytes& target) {
+  MemorySource s(source), t(target);
+  MemorySink patch;
+  const auto r = oku::zucchini::EncodeZpatch(s, t, patch);
+  EXPECT_TRUE(r.ok()) << r.message;
+  return patch.bytes();
+}
+
+oku::zucchini::Result DecodeOwn(const Bytes& source, const Bytes& patch, Bytes* out) {
+  MemorySource s(source), p(patch);
+  MemorySink sink;
+  auto r = oku::zucchini::ApplyAnyPatch(s, p, sink);
+  *out = std::move(sink.bytes());
+  return r;
+}
+
+TEST(ZpatchRoundTrip, ReproducesTargets) {
+  const Bytes base = ArchiveLike(3 << 20, 81);
+  const Bytes random = RandomBytes(300000, 83);
+  // Code-like: a new build shifts every absolute value by a constant.
+  Bytes code = ArchiveLike(1 << 20, 84), shifted = code;
+  for (size_t i = 0; i + 4 < shifted.size(); i += 37) shifted[i] = static_cast<uint8_t>(shifted[i] + 16);
+  struct Case {
+    const char* name;
+    Bytes source;
+    Bytes target;
+    double maxPatchShare;  // raw patch size / target size must stay below this
+  };
+  const std::vector<Case> cases = {
+      {"unrelated random", RandomBytes(200000, 82), random, 1.01},
+      {"similar, many edits", base, Edited(base, 85, 60), 0.05},
+      {"identical", base, base, 0.001},
+      {"empty source", {}, random, 1.01},
+      {"empty target", base, {}, 1.0},
+      {"both empty", {}, {}, 1.0},
+      {"runs of one byte", Bytes(100000, 7), Bytes(500000, 7), 0.01},
+      {"regular small changes", code, shifted, 0.1},
+      {"moved halves", Bytes(base.begin() + 1500000, base.end()), base, 0.6},
+      {"tiny", Bytes{1, 2, 3}, Bytes{1, 2, 3, 4}, 1.0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes patch = EncodeOwn(c.source, c.target);
+    Bytes out;
+    const auto r = DecodeOwn(c.source, patch, &out);
+    ASSERT_TRUE(r.ok()) << r.message;
+    EXPECT_TRUE(out == c.target);
+    if (c.target.size() > 1000) {
+      EXPECT_LT(static_cast<double>(patch.size()), c.maxPatchShare * static_cast<double>(c.target.size()))
+          << "patch " << patch.size() << " for target " << c.target.size();
+    }
+  }
+}
+
+void PutVarint(Bytes& out, uint64_t v) {
+  while (v >= 0x80) {
+    out.push_back(static_cast<uint8_t>(v | 0x80));
+    v >>= 7;
+  }
+  out.push_back(static_cast<uint8_t>(v));
+}
+
+// A patch with a correct header (sizes, hashes, stream table) around hand-written streams.
+Bytes OwnPatch(const Bytes& source, const Bytes& target, const std::vector<Bytes>& streams, uint64_t newSize = UINT64_MAX) {
+  Bytes p(oku::zucchini::zpatch::kHeaderSize, 0);
+  std::memcpy(p.data(), "OKZP", 4);
+  auto le = [&](size_t at, uint64_t v, int n) {
+    for (int i = 0; i < n; ++i) p[at + i] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  le(4, 1, 4);
+  le(8, source.size(), 8);
+  le(16, newSize == UINT64_MAX ? target.size() : newSize, 8);
+  const auto oldHash = oku::zucchini::Sha256Of(source.data(), source.size());
+  const auto newHash = oku::zucchini::Sha256Of(target.data(), target.size());
+  std::memcpy(p.data() + 24, oldHash.data(), 32);
+  std::memcpy(p.data() + 56, newHash.data(), 32);
+  le(88, 4, 4);
+  for (size_t i = 0; i < 4; ++i) le(96 + 8 * i, streams[i].size(), 8);
+  for (const Bytes& s : streams) p.insert(p.end(), s.begin(), s.end());
+  return p;
+}
+
+Bytes Varints(std::initializer_list<uint64_t> values) {
+  Bytes b;
+  for (uint64_t v : values) PutVarint(b, v);
+  return b;
+}
+
+TEST(ZpatchCorrupt, HostilePatchesFailCleanly) {
+  const Bytes source = {10, 20, 30, 40, 50, 60, 70, 80};
+  const Bytes target = {10, 21, 30, 40, 'x', 'y', 60, 70};
+  // copy 4 with one difference byte, 2 new bytes, skip one old byte, copy 2.
+  const Bytes control = Varints({4, 2, 2, 2, 0, 0});
+  const Bytes runs = Varints({1, 1, 4, 0});
+  const Bytes good = OwnPatch(source, target, {control, runs, {1}, {'x', 'y'}});
+  Bytes out;
+  ASSERT_TRUE(DecodeOwn(source, good, &out).ok());
+  ASSERT_TRUE(out == target);
+
+  auto with = [&](size_t at, uint8_t value) {
+    Bytes p = good;
+    p[at] = value;
+    return p;
+  };
+  auto huge = [&](size_t field) {  // a header length field set to 2^63
+    Bytes p = good;
+    p[field + 7] = 0x80;
+    return p;
+  };
+  Bytes trailing = good;
+  trailing.push_back(0);
+  struct Case {
+    const char* name;
+    Bytes patch;
+    Bytes source;
+    ResultCode expected;
+  };
+  const std::vector<Case> cases = {
+      {"header cut short", Bytes(good.begin(), good.begin() + 100), source, ResultCode::kCorruptPatch},
+      {"unknown version", with(4, 2), source, ResultCode::kUnsupported},
+      {"stream count", with(88, 5), source, ResultCode::kCorruptPatch},
+      {"reserved field", with(92, 1), source, ResultCode::kCorruptPatch},
+      {"stream longer than the patch", huge(96), source, ResultCode::kCorruptPatch},
+      {"last stream longer than the patch", huge(120), source, ResultCode::kCorruptPatch},
+      {"trailing bytes", trailing, source, ResultCode::kCorruptPatch},
+      {"old size differs", huge(8), source, ResultCode::kSourceMismatch},
+      {"other old file", good, Bytes{10, 20, 30, 40, 50, 60, 70, 81}, ResultCode::kSourceMismatch},
+      {"old hash differs", with(30, good[30] ^ 1), source, ResultCode::kSourceMismatch},
+      {"new hash differs", with(60, good[60] ^ 1), source, ResultCode::kChecksumMismatch},
+      {"declared new size huge", OwnPatch(source, target, {control, runs, {1}, {'x', 'y'}}, uint64_t{1} << 62), source,
+       ResultCode::kCorruptPatch},
+      {"declared new size short", OwnPatch(source, target, {control, runs, {1}, {'x', 'y'}}, 5), source,
+       ResultCode::kCorruptPatch},
+      {"copy past the old file", OwnPatch(source, target, {Varints({9, 0, 0}), {}, {}, {}}), source, ResultCode::kCorruptPatch},
+      {"seek before the start", OwnPatch(source, target, {Varints({4, 2, 9, 2, 0, 0}), runs, {1}, {'x', 'y'}}), source,
+       ResultCode::kCorruptPatch},
+      {"seek past the end", OwnPatch(source, target, {Varints({4, 2, 10, 2, 0, 0}), runs, {1}, {'x', 'y'}}), source,
+       ResultCode::kCorruptPatch},
+      {"extra past the new size", OwnPatch(source, target, {Varints({0, UINT64_MAX, 0}), {}, {}, {}}), source,
+       ResultCode::kCorruptPatch},
+      {"control record cut", OwnPatch(source, target, {Varints({4, 2}), runs, {1}, {'x', 'y'}}), source, ResultCode::kCorruptPatch},
+      {"varint longer than 64 bits", OwnPatch(source, target, {Bytes(11, 0xFF), {}, {}, {}}), source, ResultCode::kCorruptPatch},
+      {"difference runs missing", OwnPatch(source, target, {control, {}, {1}, {'x', 'y'}}), source, ResultCode::kCorruptPatch},
+      {"difference bytes missing", OwnPatch(source, target, {control, runs, {}, {'x', 'y'}}), source, ResultCode::kCorruptPatch},
+      {"new bytes missing", OwnPatch(source, target, {control, runs, {1}, {'x'}}), source, ResultCode::kCorruptPatch},
+      {"unused new bytes", OwnPatch(source, target, {control, runs, {1}, {'x', 'y', 'z'}}), source, ResultCode::kCorruptPatch},
+      {"unused difference runs", OwnPatch(source, target, {control, Varints({1, 1, 4, 0, 0, 0}), {1}, {'x', 'y'}}), source,
+       ResultCode::kCorruptPatch},
+      {"endless empty records", OwnPatch(source, target, {Bytes(30000, 0), {}, {}, {}}), source, ResultCode::kCorruptPatch},
+      {"wrong difference byte", OwnPatch(source, target, {control, runs, {2}, {'x', 'y'}}), source, ResultCode::kChecksumMismatch},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto r = DecodeOwn(c.source, c.patch, &out);
+    EXPECT_EQ(r.code, c.expected) << r.message;
+    EXPECT_FALSE(r.message.empty());
+  }
+}
+
+TEST(ZpatchCorrupt, TruncationsAndBitFlipsNeverPass) {
+  const Bytes source = ArchiveLike(50000, 91);
+  const Bytes target = Edited(source, 92, 5);
+  const Bytes good = EncodeOwn(source, target);
+  for (size_t cut = 0; cut < good.size(); cut += 1 + cut / 64) {
+    Bytes out;
+    EXPECT_FALSE(DecodeOwn(source, Bytes(good.begin(), good.begin() + static_cast<std::ptrdiff_t>(cut)), &out).ok())
+        << "cut at " << cut;
+  }
+  std::mt19937_64 rng(93);
+  for (int i = 0; i < 500; ++i) {
+    Bytes p = good;
+    p[rng() % p.size()] ^= static_cast<uint8_t>(1u << (rng() % 8));
+    Bytes out;
+    const auto r = DecodeOwn(source, p, &out);
     if (r.ok()) {
       EXPECT_TRUE(out == target) << "flip " << i << " decoded to a different file";
     }

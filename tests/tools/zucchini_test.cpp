@@ -1,6 +1,7 @@
 // zucchini.exe under Wine, started without a window like the incremental installation starts it:
-// patches it made itself and one made by xdelta3 rebuild the new file byte for byte; bad input
-// fails with a non-zero exit and leaves no output file.
+// patches it made itself (large data, two builds of a program) and one made by xdelta3 rebuild the
+// new file byte for byte; bad input or the wrong old file fails with a non-zero exit and leaves no
+// output file.
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -14,6 +15,13 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
+
+// A Unix path as Wine sees it (the root is Z:).
+std::wstring WinePath(const char* unixPath) {
+  std::wstring path = L"Z:";
+  for (const char* p = unixPath; *p; ++p) path.push_back(*p == '/' ? L'\\' : static_cast<wchar_t>(*p));
+  return path;
+}
 
 std::wstring ZucchiniPath() {
   const char* bin = std::getenv("OKU_BIN_DIR");
@@ -117,7 +125,7 @@ class ZucchiniExe : public ::testing::Test {
     ASSERT_TRUE(::CreateDirectoryW(dir_.c_str(), nullptr) || ::GetLastError() == ERROR_ALREADY_EXISTS);
   }
   void TearDown() override {
-    for (const wchar_t* name : {L"old.7z", L"new.7z", L"patch", L"out.7z", L"bad", L"out.7z.zucchini-partial"}) {
+    for (const wchar_t* name : {L"old.7z", L"new.7z", L"patch", L"out.7z", L"bad", L"out.7z.zucchini-partial", L"own"}) {
       ::DeleteFileW(Path(name).c_str());
     }
     ::RemoveDirectoryW(dir_.c_str());
@@ -148,6 +156,25 @@ TEST_F(ZucchiniExe, GenThenApplyRebuildsTheNewFile) {
   EXPECT_FALSE(Exists(Path(L"out.7z.zucchini-partial")));
 }
 
+TEST_F(ZucchiniExe, TwoBuildsOfAProgram) {
+  const Bytes old = ReadBytes(WinePath(ZUCCHINI_SAMPLE_OLD));
+  const Bytes next = ReadBytes(WinePath(ZUCCHINI_SAMPLE_NEW));
+  ASSERT_GT(old.size(), 10000u);
+  ASSERT_FALSE(old == next);
+  ASSERT_TRUE(WriteBytes(Path(L"old.7z"), old));
+  ASSERT_TRUE(WriteBytes(Path(L"new.7z"), next));
+  ASSERT_EQ(Zucchini(L"-gen", Path(L"old.7z"), Path(L"new.7z"), Path(L"patch")), 0);
+  EXPECT_LT(ReadBytes(Path(L"patch")).size(), next.size() / 2);
+  ASSERT_EQ(Zucchini(L"-apply", Path(L"old.7z"), Path(L"patch"), Path(L"out.7z")), 0);
+  EXPECT_TRUE(ReadBytes(Path(L"out.7z")) == next);
+  ASSERT_TRUE(::DeleteFileW(Path(L"out.7z").c_str()));
+
+  // The patch names its old file: the new build in its place is refused (exit code 7).
+  EXPECT_EQ(Zucchini(L"-apply", Path(L"new.7z"), Path(L"patch"), Path(L"out.7z")), 7);
+  EXPECT_FALSE(Exists(Path(L"out.7z")));
+  EXPECT_FALSE(Exists(Path(L"out.7z.zucchini-partial")));
+}
+
 TEST_F(ZucchiniExe, AppliesAnXdelta3Patch) {
   ASSERT_TRUE(WriteBytes(Path(L"old.7z"), XdeltaOld()));
   ASSERT_TRUE(WriteBytes(Path(L"patch"), Bytes(std::begin(kXdeltaPatch), std::end(kXdeltaPatch))));
@@ -162,6 +189,12 @@ TEST_F(ZucchiniExe, FailuresExitNonZeroWithoutOutput) {
   ASSERT_TRUE(WriteBytes(Path(L"bad"), bad));
   Bytes truncated(std::begin(kXdeltaPatch), std::end(kXdeltaPatch) - 5);
   ASSERT_TRUE(WriteBytes(Path(L"patch"), truncated));
+  ASSERT_TRUE(WriteBytes(Path(L"new.7z"), XdeltaNew()));
+  ASSERT_EQ(Zucchini(L"-gen", Path(L"old.7z"), Path(L"new.7z"), Path(L"own")), 0);
+  Bytes own = ReadBytes(Path(L"own"));
+  ASSERT_GT(own.size(), 128u);
+  own.back() ^= 0x01;  // inside the streams: the output's SHA-256 no longer matches
+  ASSERT_TRUE(WriteBytes(Path(L"own"), own));
 
   struct Case {
     const char* name;
@@ -174,6 +207,7 @@ TEST_F(ZucchiniExe, FailuresExitNonZeroWithoutOutput) {
       {"checksum mismatch", exe + L" -apply " + Quote(Path(L"old.7z")) + L" " + Quote(Path(L"bad")) + L" " + Quote(Path(L"out.7z"))},
       {"truncated patch", exe + L" -apply " + Quote(Path(L"old.7z")) + L" " + Quote(Path(L"patch")) + L" " + Quote(Path(L"out.7z"))},
       {"missing old file", exe + L" -apply " + Quote(Path(L"none")) + L" " + Quote(Path(L"patch")) + L" " + Quote(Path(L"out.7z"))},
+      {"damaged own patch", exe + L" -apply " + Quote(Path(L"old.7z")) + L" " + Quote(Path(L"own")) + L" " + Quote(Path(L"out.7z"))},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);

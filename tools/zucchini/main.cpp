@@ -1,6 +1,6 @@
 // zucchini.exe: the update package's binary patcher.
-//   zucchini.exe -apply <old> <patch> <new>   rebuild new from old and a VCDIFF patch
-//   zucchini.exe -gen <old> <new> <patch>     make the patch
+//   zucchini.exe -apply <old> <patch> <new>   rebuild new from old and a patch (own format or VCDIFF)
+//   zucchini.exe -gen <old> <new> <patch>     make a patch in the own format (docs/patch-format.md)
 // Exit code 0 on success; otherwise non-zero with one line on stderr, and no output file.
 #include <windows.h>
 

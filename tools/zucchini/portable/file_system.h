@@ -37,6 +37,7 @@ enum ExitCode : int {
   kExitChecksum = 4,     // the patch's checksum disagrees with the result
   kExitWrite = 5,        // the output cannot be created, written or renamed
   kExitInternal = 6,     // out of memory or another unexpected failure
+  kExitWrongOld = 7,     // the old file is not the one the patch was made for
 };
 
 // Runs "-apply old patch new" or "-gen old new patch" (args without the program name). On

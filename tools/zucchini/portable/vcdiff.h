@@ -21,6 +21,7 @@ enum class ResultCode {
   kUnsupported,       // a valid VCDIFF feature this coder does not implement
   kChecksumMismatch,  // a window's Adler-32 differs from the decoded data
   kWriteFailed,       // the output could not be written
+  kSourceMismatch,    // the old file is not the one the patch was made for
 };
 
 struct Result {

@@ -3,6 +3,7 @@
 
 #include "tools/zucchini/portable/file_system.h"
 #include "tools/zucchini/portable/vcdiff.h"
+#include "tools/zucchini/portable/zpatch.h"
 
 namespace oku::zucchini {
 
@@ -20,6 +21,7 @@ int ExitFor(ResultCode code) {
     case ResultCode::kUnsupported: return kExitCorrupt;
     case ResultCode::kChecksumMismatch: return kExitChecksum;
     case ResultCode::kWriteFailed: return kExitWrite;
+    case ResultCode::kSourceMismatch: return kExitWrongOld;
   }
   return kExitInternal;
 }
@@ -46,7 +48,7 @@ int Run(const std::vector<std::string>& args, FileSystem& files, std::string* me
     *message = error;
     return kExitWrite;
   }
-  const Result result = apply ? DecodeVcdiff(*old, *second, *out) : EncodeVcdiff(*old, *second, *out);
+  const Result result = apply ? ApplyAnyPatch(*old, *second, *out) : EncodeZpatch(*old, *second, *out);
   if (!result.ok()) {
     *message = result.message;
     return ExitFor(result.code);

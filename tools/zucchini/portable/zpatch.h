@@ -1,0 +1,42 @@
+// The patcher's own patch format (docs/patch-format.md): a fixed header naming the old and new
+// files by size and SHA-256, then four separately stored streams of a copy-with-difference
+// edit (control records, zero/literal runs of the difference, the difference bytes, new bytes),
+// laid out so a general-purpose compressor (the package's LZMA2) finds their regularities.
+// The encoder matches with a suffix array over the old file; the decoder streams with fixed
+// buffers and checks the old file before, and the output after, it writes.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "tools/zucchini/portable/byte_io.h"
+#include "tools/zucchini/portable/vcdiff.h"
+
+namespace oku::zucchini {
+
+namespace zpatch {
+
+inline constexpr uint8_t kMagic[4] = {'O', 'K', 'Z', 'P'};
+inline constexpr uint32_t kVersion = 1;
+inline constexpr size_t kHeaderSize = 128;
+inline constexpr uint32_t kStreamCount = 4;
+enum Stream : size_t { kControl = 0, kDiffRuns = 1, kDiffBytes = 2, kExtra = 3 };
+
+}  // namespace zpatch
+
+// Whether the first bytes of a patch carry this format's magic.
+bool LooksLikeZpatch(const uint8_t* head, size_t length);
+
+// Writes a patch that turns old into target. Both inputs are read into memory; the matcher needs
+// about 5 bytes per old byte plus 2 per new byte. Old files up to 2 GiB - 2 bytes.
+Result EncodeZpatch(RandomSource& old, RandomSource& target, ByteSink& patch);
+
+// Verifies old against the patch's SHA-256, then appends the new file to target while hashing it.
+// Fails with kSourceMismatch for the wrong old file, kCorruptPatch for a malformed patch and
+// kChecksumMismatch when the output's hash disagrees; memory use does not depend on the inputs.
+Result DecodeZpatch(RandomSource& old, RandomSource& patch, TargetSink& target);
+
+// Applies a patch of either format, told apart by its first bytes (VCDIFF: D6 C3 C4).
+Result ApplyAnyPatch(RandomSource& old, RandomSource& patch, TargetSink& target);
+
+}  // namespace oku::zucchini

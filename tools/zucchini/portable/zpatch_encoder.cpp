@@ -1,0 +1,240 @@
+// Encoder: approximate matches in the style of bsdiff. An exact match of the new file's next bytes
+// is found by binary search in the old file's suffix array; a match is taken when it beats the
+// current alignment (old offset carried over from the last match) by more than a few bytes, and
+// both neighbouring matches are then stretched over the bytes between them as far as at least half
+// of the stretched bytes still agree. Stretched regions are coded as byte differences (mostly
+// zero), the rest as new bytes.
+// Time: O(n) for the suffix array plus O(m log n) searches, each comparing at most kMaxMatch bytes.
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "tools/zucchini/portable/sha256.h"
+#include "tools/zucchini/portable/suffix_array.h"
+#include "tools/zucchini/portable/zpatch.h"
+
+namespace oku::zucchini {
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+// Cap on one comparison in the suffix search: bounds the work per searched position on long
+// repeats (zero padding); longer matches are still found by the stretching step.
+constexpr int64_t kMaxMatch = 4096;
+// A zero run at least this long ends a literal run of the difference stream.
+constexpr size_t kMinZeroRun = 4;
+
+void PutVarint(Bytes& out, uint64_t value) {
+  while (value >= 0x80) {
+    out.push_back(static_cast<uint8_t>(value | 0x80));
+    value >>= 7;
+  }
+  out.push_back(static_cast<uint8_t>(value));
+}
+
+void PutLe(uint8_t* at, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t ZigZag(int64_t value) {
+  return value < 0 ? ((~static_cast<uint64_t>(value)) << 1) | 1 : static_cast<uint64_t>(value) << 1;
+}
+
+class Matcher {
+ public:
+  Matcher(const Bytes& old, const Bytes& target, const std::vector<int32_t>& sa)
+      : old_(old), new_(target), sa_(sa), n_(static_cast<int64_t>(old.size())), m_(static_cast<int64_t>(target.size())) {}
+
+  // Fills the control, difference and extra streams.
+  void Run(Bytes& control, Bytes& diff, Bytes& extra) {
+    int64_t scan = 0, length = 0, position = 0;
+    int64_t lastScan = 0, lastPosition = 0, lastOffset = 0;
+    while (scan < m_) {
+      int64_t oldScore = 0;
+      int64_t scored = scan += length;
+      for (; scan < m_; ++scan) {
+        length = Search(scan, &position);
+        for (; scored < scan + length; ++scored) {
+          if (Agrees(scored + lastOffset, scored)) ++oldScore;
+        }
+        if ((length == oldScore && length != 0) || length > oldScore + 8) break;
+        if (Agrees(scan + lastOffset, scan)) --oldScore;
+      }
+      if (length == oldScore && scan != m_) continue;
+
+      // Stretch the previous match forward and the new one backward.
+      int64_t forward = 0;
+      for (int64_t i = 0, agree = 0, best = 0; lastScan + i < scan && lastPosition + i < n_;) {
+        if (old_[static_cast<size_t>(lastPosition + i)] == new_[static_cast<size_t>(lastScan + i)]) ++agree;
+        ++i;
+        if (agree * 2 - i > best * 2 - forward) {
+          best = agree;
+          forward = i;
+        }
+      }
+      int64_t backward = 0;
+      if (scan < m_) {
+        for (int64_t i = 1, agree = 0, best = 0; scan >= lastScan + i && position >= i; ++i) {
+          if (old_[static_cast<size_t>(position - i)] == new_[static_cast<size_t>(scan - i)]) ++agree;
+          if (agree * 2 - i > best * 2 - backward) {
+            best = agree;
+            backward = i;
+          }
+        }
+      }
+      if (lastScan + forward > scan - backward) {  // overlap: split where the two agree best
+        const int64_t overlap = (lastScan + forward) - (scan - backward);
+        int64_t score = 0, bestScore = 0, split = 0;
+        for (int64_t i = 0; i < overlap; ++i) {
+          if (new_[static_cast<size_t>(lastScan + forward - overlap + i)] ==
+              old_[static_cast<size_t>(lastPosition + forward - overlap + i)]) {
+            ++score;
+          }
+          if (new_[static_cast<size_t>(scan - backward + i)] == old_[static_cast<size_t>(position - backward + i)]) --score;
+          if (score > bestScore) {
+            bestScore = score;
+            split = i + 1;
+          }
+        }
+        forward += split - overlap;
+        backward -= split;
+      }
+
+      for (int64_t i = 0; i < forward; ++i) {
+        diff.push_back(static_cast<uint8_t>(new_[static_cast<size_t>(lastScan + i)] - old_[static_cast<size_t>(lastPosition + i)]));
+      }
+      const int64_t extraLength = (scan - backward) - (lastScan + forward);
+      extra.insert(extra.end(), new_.begin() + lastScan + forward, new_.begin() + scan - backward);
+      const bool last = scan >= m_;
+      const int64_t seek = last ? 0 : (position - backward) - (lastPosition + forward);
+      PutVarint(control, static_cast<uint64_t>(forward));
+      PutVarint(control, static_cast<uint64_t>(extraLength));
+      PutVarint(control, ZigZag(seek));
+      lastScan = scan - backward;
+      lastPosition = position - backward;
+      lastOffset = position - scan;
+    }
+  }
+
+ private:
+  bool Agrees(int64_t oldAt, int64_t newAt) const {
+    return oldAt >= 0 && oldAt < n_ && old_[static_cast<size_t>(oldAt)] == new_[static_cast<size_t>(newAt)];
+  }
+
+  int64_t CommonPrefix(int64_t oldAt, int64_t newAt) const {
+    const int64_t limit = std::min({n_ - oldAt, m_ - newAt, kMaxMatch});
+    int64_t i = 0;
+    while (i < limit && old_[static_cast<size_t>(oldAt + i)] == new_[static_cast<size_t>(newAt + i)]) ++i;
+    return i;
+  }
+
+  // Length (capped) and old position of the longest old match of new[at...].
+  int64_t Search(int64_t at, int64_t* position) const {
+    *position = 0;
+    if (n_ == 0) return 0;
+    const uint8_t* pattern = new_.data() + at;
+    const int64_t patternLength = std::min(m_ - at, kMaxMatch);
+    // First suffix not smaller than the pattern (compared over at most patternLength bytes).
+    int64_t lo = 0, hi = n_;
+    while (lo < hi) {
+      const int64_t mid = lo + (hi - lo) / 2;
+      const int64_t suffix = sa_[static_cast<size_t>(mid)];
+      const int64_t common = std::min(n_ - suffix, patternLength);
+      const int c = std::memcmp(old_.data() + suffix, pattern, static_cast<size_t>(common));
+      if (c < 0 || (c == 0 && common < patternLength)) {
+        lo = mid + 1;
+      } else {
+        hi = mid;
+      }
+    }
+    int64_t best = -1;
+    for (int64_t i : {lo - 1, lo}) {
+      if (i < 0 || i >= n_) continue;
+      const int64_t suffix = sa_[static_cast<size_t>(i)];
+      const int64_t common = CommonPrefix(suffix, at);
+      if (common > best) {
+        best = common;
+        *position = suffix;
+      }
+    }
+    return best;
+  }
+
+  const Bytes& old_;
+  const Bytes& new_;
+  const std::vector<int32_t>& sa_;
+  const int64_t n_;
+  const int64_t m_;
+};
+
+// Splits the difference bytes into (zero run, literal run) pairs and the literal bytes.
+void SplitDifference(const Bytes& diff, Bytes& runs, Bytes& literals) {
+  size_t i = 0;
+  while (i < diff.size()) {
+    size_t zeros = 0;
+    while (i + zeros < diff.size() && diff[i + zeros] == 0) ++zeros;
+    i += zeros;
+    size_t end = i;
+    while (end < diff.size()) {
+      if (diff[end] != 0) {
+        ++end;
+        continue;
+      }
+      size_t run = 0;
+      while (end + run < diff.size() && diff[end + run] == 0 && run < kMinZeroRun) ++run;
+      if (run >= kMinZeroRun || end + run == diff.size()) break;
+      end += run;
+    }
+    PutVarint(runs, zeros);
+    PutVarint(runs, end - i);
+    literals.insert(literals.end(), diff.begin() + static_cast<std::ptrdiff_t>(i), diff.begin() + static_cast<std::ptrdiff_t>(end));
+    i = end;
+  }
+}
+
+bool ReadAll(RandomSource& source, Bytes& out) {
+  const uint64_t size = source.Size();
+  if (size > SIZE_MAX) return false;
+  out.resize(static_cast<size_t>(size));
+  return source.ReadAt(0, out.data(), out.size());
+}
+
+}  // namespace
+
+Result EncodeZpatch(RandomSource& oldSource, RandomSource& targetSource, ByteSink& patch) {
+  Bytes old, target;
+  if (!ReadAll(oldSource, old)) return Result{ResultCode::kReadSourceFailed, "cannot read the old file"};
+  if (old.size() > kMaxSuffixArrayText) return Result{ResultCode::kUnsupported, "the old file is larger than 2 GiB"};
+  if (!ReadAll(targetSource, target)) return Result{ResultCode::kReadTargetFailed, "cannot read the new file"};
+
+  Bytes streams[zpatch::kStreamCount];
+  {
+    Bytes diff;
+    const std::vector<int32_t> sa = BuildSuffixArray(old.data(), old.size());
+    Matcher(old, target, sa).Run(streams[zpatch::kControl], diff, streams[zpatch::kExtra]);
+    SplitDifference(diff, streams[zpatch::kDiffRuns], streams[zpatch::kDiffBytes]);
+  }
+
+  uint8_t header[zpatch::kHeaderSize] = {};
+  std::memcpy(header, zpatch::kMagic, 4);
+  PutLe(header + 4, zpatch::kVersion, 4);
+  PutLe(header + 8, old.size(), 8);
+  PutLe(header + 16, target.size(), 8);
+  const Sha256::Digest oldHash = Sha256Of(old.data(), old.size());
+  const Sha256::Digest newHash = Sha256Of(target.data(), target.size());
+  std::memcpy(header + 24, oldHash.data(), 32);
+  std::memcpy(header + 56, newHash.data(), 32);
+  PutLe(header + 88, zpatch::kStreamCount, 4);
+  for (size_t i = 0; i < zpatch::kStreamCount; ++i) PutLe(header + 96 + 8 * i, streams[i].size(), 8);
+  if (!patch.Write(header, sizeof header)) return Result{ResultCode::kWriteFailed, "cannot write the patch"};
+  for (const Bytes& stream : streams) {
+    if (!stream.empty() && !patch.Write(stream.data(), stream.size())) {
+      return Result{ResultCode::kWriteFailed, "cannot write the patch"};
+    }
+  }
+  return Result{};
+}
+
+}  // namespace oku::zucchini
