@@ -3,6 +3,8 @@
 #include <shellapi.h>
 #include <wincrypt.h>
 
+#include <atomic>
+#include <cstdint>
 #include <cstdio>
 #include <vector>
 
@@ -27,6 +29,17 @@ constexpr DWORD kPackWaitMs = 300000;
 constexpr DWORD kUnpackWaitMs = 60000;
 constexpr DWORD kPatchWaitMs = 300000;
 constexpr DWORD kSetupWaitMs = 300000;
+constexpr std::uint64_t kManifestLimitBytes = 64ull << 20;
+
+std::atomic<DWORD>& ToolWaitLimit() {
+  static std::atomic<DWORD> limit{0};
+  return limit;
+}
+
+DWORD ToolWait(DWORD waitMs) {
+  const DWORD limit = ToolWaitLimit().load();
+  return limit != 0 && limit < waitMs ? limit : waitMs;
+}
 
 const ResourceEntry kDeltaResources[] = {
     {130, L"chrome_7z.patch"}, {131, L"setup.exe"},    {132, L"zucchini.exe"},    {133, L"7za.exe"},
@@ -46,8 +59,10 @@ bool RunHidden(const std::wstring& commandLine, DWORD timeoutMs, DWORD& exitCode
   }
   oku::KernelHandle process(info.hProcess);
   oku::KernelHandle thread(info.hThread);
-  if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+  const DWORD waitMs = ToolWait(timeoutMs);
+  if (::WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0) {
     // Left running it would go on writing into the working directory that is about to be deleted.
+    LogWarning(L"[Delta] 等待超时 (" + ToWide(waitMs) + L" ms)，结束进程: " + commandLine);
     ::TerminateProcess(process.get(), STILL_ACTIVE);
     ::WaitForSingleObject(process.get(), 5000);
     exitCode = STILL_ACTIVE;
@@ -113,7 +128,7 @@ void CopyByFileList(const std::wstring& installDir, const std::wstring& stage, c
   std::uint64_t copied = 0;
   for (const std::wstring& entry : manifest.file_list) {
     const std::wstring relative = FileListEntryToRelativePath(entry);
-    if (relative.empty()) continue;  // refused when the manifest was read
+    if (relative.empty()) continue;  // the archive root itself (unsafe entries refused the manifest)
     CreateParentDirectories(stage, relative);
     const std::wstring source = JoinPath(installDir, relative);
     if (oku::FileExists(source) && ::CopyFileW(source.c_str(), JoinPath(stage, relative).c_str(), FALSE)) ++copied;
@@ -122,6 +137,8 @@ void CopyByFileList(const std::wstring& installDir, const std::wstring& stage, c
 }
 
 }  // namespace
+
+void SetDeltaToolWaitLimitForTesting(DWORD milliseconds) { ToolWaitLimit().store(milliseconds); }
 
 bool HasDeltaPayload(HMODULE module) { return ::FindResourceW(module, MAKEINTRESOURCEW(130), RT_RCDATA) != nullptr; }
 
@@ -133,19 +150,31 @@ bool ReadDeltaManifest(const std::wstring& workingDir, DeltaManifest& manifest) 
     LogError(L"[Delta] 无法打开 manifest.json");
     return false;
   }
+  // No real manifest comes near the limit; a larger file is refused rather than read cut short.
+  LARGE_INTEGER size{};
+  if (::GetFileSizeEx(file.get(), &size) && static_cast<std::uint64_t>(size.QuadPart) > kManifestLimitBytes) {
+    LogError(L"[Delta] manifest.json 过大: " + ToWide(static_cast<std::uint64_t>(size.QuadPart)) + L" 字节 (上限 " +
+             ToWide(kManifestLimitBytes) + L")");
+    return false;
+  }
   std::string text;
-  char buffer[65536];
+  std::vector<char> buffer(65536);
   DWORD read = 0;
-  while (::ReadFile(file.get(), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
-    text.append(buffer, read);
-    if (text.size() > (64u << 20)) break;  // no real manifest comes near this
+  while (::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &read, nullptr) && read > 0) {
+    text.append(buffer.data(), read);
+    if (text.size() > kManifestLimitBytes) {  // grew while being read
+      LogError(L"[Delta] manifest.json 过大: " + ToWide(static_cast<std::uint64_t>(text.size())) + L" 字节 (上限 " +
+               ToWide(kManifestLimitBytes) + L")");
+      return false;
+    }
   }
   switch (ParseDeltaManifest(text, manifest)) {
     case ManifestError::MissingHash:
       LogError(L"[Delta] manifest.json 缺少必要字段");
       return false;
     case ManifestError::UnsafeFileListEntry:
-      LogError(L"[Delta] manifest.json file_list 含有安装目录之外的路径，拒绝");
+      LogError(L"[Delta] manifest.json file_list 含有不安全的路径（安装目录之外或设备名），拒绝: " +
+               manifest.refused_entry);
       return false;
     case ManifestError::None:
       break;

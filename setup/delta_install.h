@@ -19,7 +19,6 @@ constexpr int kDeltaSetupFailed = 204;
 constexpr int kDeltaExtractFailed = 205;
 constexpr int kDeltaManifestFailed = 206;
 
-
 // True when the module carries the update-package marker (data resource 130).
 bool HasDeltaPayload(HMODULE module);
 // The incremental branch of the silent installation; returns its result code.
@@ -30,3 +29,6 @@ bool RepackBaseArchive(const std::wstring& installDir, const std::wstring& worki
 std::wstring ComputeFileSha256(const std::wstring& path);
 bool ApplyZucchiniPatch(const std::wstring& workingDir, const std::wstring& oldArchive, std::wstring& newArchivePath);
 int RunSetupWithArchive(const std::wstring& workingDir, const std::wstring& archive);
+
+// Caps the wait for each tool (tests of the timeout); 0 restores the waits of the table.
+void SetDeltaToolWaitLimitForTesting(DWORD milliseconds);

@@ -24,37 +24,58 @@ std::string Lower(std::string text) {
   return text;
 }
 
-bool IsSafeRelative(const std::wstring& path) {
-  if (path.empty()) return false;
-  if (path[0] == L'\\' || path[0] == L'/') return false;  // rooted
-  if (path.find(L':') != std::wstring::npos) return false;  // a drive or an alternate stream
-  // No control characters: Windows allows none in names, and a NUL would end the path the file
-  // functions see ("..\0x" is checked as a name but opened as "..").
-  for (const wchar_t c : path) {
-    if (static_cast<unsigned>(c) < 0x20) return false;
-  }
-  size_t start = 0;
-  while (start <= path.size()) {
-    size_t end = path.find_first_of(L"\\/", start);
-    if (end == std::wstring::npos) end = path.size();
-    const std::wstring part = path.substr(start, end - start);
-    if (part == L".." || part == L"." || part.empty()) return false;
-    // Windows ignores trailing dots and blanks, so "..." or ".. " would climb too.
-    if (part.find_first_not_of(L". ") == std::wstring::npos) return false;
-    start = end + 1;
-  }
-  return true;
-}
+wchar_t UpperAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
 }  // namespace
 
-std::wstring FileListEntryToRelativePath(const std::wstring& entry) {
-  std::wstring path = entry;
-  if (path.compare(0, 11, L"Chrome-bin/") == 0) path.erase(0, 11);
-  for (wchar_t& c : path) {
-    if (c == L'/') c = L'\\';
+bool IsDosDeviceName(std::wstring_view name) {
+  // Windows looks at the name up to its first dot, without trailing blanks.
+  std::wstring_view stem = name.substr(0, name.find(L'.'));
+  while (!stem.empty() && stem.back() == L' ') stem.remove_suffix(1);
+  std::wstring upper;
+  for (const wchar_t c : stem) upper.push_back(UpperAscii(c));
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (upper == device) return true;
   }
-  return IsSafeRelative(path) ? path : std::wstring();
+  if (upper.size() == 4 && (upper.compare(0, 3, L"COM") == 0 || upper.compare(0, 3, L"LPT") == 0)) {
+    const wchar_t digit = upper[3];
+    return (digit >= L'0' && digit <= L'9') || digit == L'\u00B9' || digit == L'\u00B2' || digit == L'\u00B3';
+  }
+  return false;
+}
+
+FileListEntryKind ClassifyFileListEntry(const std::wstring& entry, std::wstring* relative) {
+  if (!entry.empty() && (entry[0] == L'\\' || entry[0] == L'/')) return FileListEntryKind::Refused;  // rooted
+  if (entry.find(L':') != std::wstring::npos) return FileListEntryKind::Refused;  // a drive or a stream
+  // No control characters: Windows allows none in names, and a NUL would end the path the file
+  // functions see ("..\0x" is checked as a name but opened as "..").
+  for (const wchar_t c : entry) {
+    if (static_cast<unsigned>(c) < 0x20) return FileListEntryKind::Refused;
+  }
+  std::wstring_view rest(entry);
+  if (rest.compare(0, 11, L"Chrome-bin/") == 0) rest.remove_prefix(11);
+  std::wstring path;
+  size_t start = 0;
+  while (start <= rest.size()) {
+    size_t end = rest.find_first_of(L"\\/", start);
+    if (end == std::wstring_view::npos) end = rest.size();
+    const std::wstring_view part = rest.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == L".") continue;
+    // Windows ignores trailing dots and blanks, so "..", "..." or ".. " would climb.
+    if (part.find_first_not_of(L". ") == std::wstring_view::npos) return FileListEntryKind::Refused;
+    if (IsDosDeviceName(part)) return FileListEntryKind::Refused;
+    if (!path.empty()) path.push_back(L'\\');
+    path.append(part);
+  }
+  if (path.empty()) return FileListEntryKind::Root;
+  if (relative) *relative = std::move(path);
+  return FileListEntryKind::Path;
+}
+
+std::wstring FileListEntryToRelativePath(const std::wstring& entry) {
+  std::wstring relative;
+  return ClassifyFileListEntry(entry, &relative) == FileListEntryKind::Path ? relative : std::wstring();
 }
 
 ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest) {
@@ -63,6 +84,7 @@ ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest)
   manifest.base_chrome_7z_sha256 = Lower(ValueOf(text, "base_chrome_7z_sha256"));
   manifest.new_chrome_7z_sha256 = Lower(ValueOf(text, "new_chrome_7z_sha256"));
   manifest.file_list.clear();
+  manifest.refused_entry.clear();
   if (manifest.base_chrome_7z_sha256.empty() || manifest.new_chrome_7z_sha256.empty()) {
     return ManifestError::MissingHash;
   }
@@ -78,9 +100,12 @@ ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest)
         if (first == std::string_view::npos) break;
         const size_t second = list.find('"', first + 1);
         if (second == std::string_view::npos) break;
-        const std::wstring entry = oku::WideFromUtf8(list.substr(first + 1, second - first - 1));
-        if (FileListEntryToRelativePath(entry).empty()) return ManifestError::UnsafeFileListEntry;
-        manifest.file_list.push_back(entry);
+        std::wstring entry = oku::WideFromUtf8(list.substr(first + 1, second - first - 1));
+        if (ClassifyFileListEntry(entry, nullptr) == FileListEntryKind::Refused) {
+          manifest.refused_entry = std::move(entry);
+          return ManifestError::UnsafeFileListEntry;
+        }
+        manifest.file_list.push_back(std::move(entry));
         position = second + 1;
       }
     }

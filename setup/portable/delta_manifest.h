@@ -12,15 +12,33 @@ struct DeltaManifest {
   std::string base_chrome_7z_sha256;  // lower-cased
   std::string new_chrome_7z_sha256;   // lower-cased
   std::vector<std::wstring> file_list;
+  std::wstring refused_entry;  // the "file_list" entry that made the manifest unsafe
 };
 
 enum class ManifestError { None, MissingHash, UnsafeFileListEntry };
 
-// Fills manifest from the file's bytes. An entry of "file_list" that is absolute, names a drive or
-// a stream, or climbs out with ".." is refused (UnsafeFileListEntry), so the list can never make
-// the installer read outside the installation directory.
+// Fills manifest from the file's bytes. An entry of "file_list" that FileListEntryKind calls
+// Refused refuses the whole manifest (UnsafeFileListEntry, the entry in refused_entry), so the
+// list can never make the installer read outside the installation directory or open a device.
 ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest);
 
-// A "file_list" entry as a relative Windows path: a leading "Chrome-bin/" removed, "/" turned into
-// "\". Empty when the entry is unsafe.
+enum class FileListEntryKind {
+  Path,     // a path inside the installation directory
+  Root,     // names the archive root itself ("Chrome-bin/", "./"): nothing to copy
+  Refused,  // rooted, a drive or stream (":"), a control character, a climbing component ("..",
+            // "...", ". ."), or a DOS device name in any folder ("NUL", "con.txt", "COM1 .x",
+            // "CONIN$", letter case ignored)
+};
+
+// A "file_list" entry as a relative Windows path: a leading "Chrome-bin/" removed, "/" and "\"
+// both separators, empty and "." components dropped ("a//b", "a/./b" and a trailing "/" are the
+// same as "a\b"), the rest joined with "\". relative is set only for Path.
+FileListEntryKind ClassifyFileListEntry(const std::wstring& entry, std::wstring* relative);
+
+// The relative path of a Path entry; empty for Root and Refused.
 std::wstring FileListEntryToRelativePath(const std::wstring& entry);
+
+// True when Windows opens name (one path component) as a DOS device, whatever its folder:
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, COM0-9, LPT0-9 and COM/LPT with a superscript 1-3, in
+// any letter case, also followed by blanks or by an extension.
+bool IsDosDeviceName(std::wstring_view name);

@@ -1,6 +1,61 @@
 # Incremental installation end to end: the older demo product installed by a silent installer of an
 # older setup version, then update packages (good and damaged ones) run with "/S", each scenario in
 # a fresh copy of the Wine prefix.
+# In-process: the incremental branch's steps against packages of stand-in tools (fake_tool.cpp).
+set(delta_unit_dir ${CMAKE_CURRENT_BINARY_DIR}/delta_unit)
+set(delta_fake_base "stand-in base archive")
+set(delta_fake_new "stand-in new archive")
+oku_windows_program(delta_fake_tool CONSOLE ${OKU_TEST_GROUP_DIR}/fake_tool.cpp)
+target_compile_definitions(delta_fake_tool PRIVATE
+  OKU_FAKE_BASE_ARCHIVE="${delta_fake_base}" OKU_FAKE_NEW_ARCHIVE="${delta_fake_new}")
+set_target_properties(delta_fake_tool PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${delta_unit_dir})
+string(SHA256 delta_fake_base_hash "${delta_fake_base}")
+string(SHA256 delta_fake_new_hash "${delta_fake_new}")
+file(CONFIGURE OUTPUT ${delta_unit_dir}/manifest.json CONTENT
+"{
+  \"base_version\": \"1.0.0.0\",
+  \"target_version\": \"2.0.0.0\",
+  \"base_chrome_7z_sha256\": \"${delta_fake_base_hash}\",
+  \"new_chrome_7z_sha256\": \"${delta_fake_new_hash}\",
+  \"file_list\": [
+    \"Chrome-bin/1.0.0.0//a.dll\",
+    \"Chrome-bin/1.0.0.0/./sub/b.dll\",
+    \"Chrome-bin/\",
+    \"Chrome-bin/1.0.0.0/missing.dll\"
+  ]
+}
+")
+file(CONFIGURE OUTPUT ${delta_unit_dir}/patch.bin CONTENT "stand-in patch")
+file(CONFIGURE OUTPUT ${delta_unit_dir}/not_a_program.bin CONTENT "not a program")
+file(CONFIGURE OUTPUT ${delta_unit_dir}/version.txt CONTENT "9.8.7.6")
+# The whole package (its setup.exe cannot be started), and one without 131.
+set(delta_tool ${delta_unit_dir}/delta_fake_tool.exe)
+set(delta_rc_lines
+  "130 RCDATA \"${delta_unit_dir}/patch.bin\""
+  "131 RCDATA \"${delta_unit_dir}/not_a_program.bin\""
+  "132 RCDATA \"${delta_tool}\""
+  "133 RCDATA \"${delta_tool}\""
+  "134 RCDATA \"${delta_unit_dir}/manifest.json\""
+  "126 RCDATA \"${delta_unit_dir}/version.txt\""
+  "127 RCDATA \"${delta_unit_dir}/not_a_program.bin\"")
+list(JOIN delta_rc_lines "\n" delta_rc)
+file(CONFIGURE OUTPUT ${delta_unit_dir}/package.rc CONTENT "${delta_rc}\n")
+list(REMOVE_AT delta_rc_lines 1)
+list(JOIN delta_rc_lines "\n" delta_rc)
+file(CONFIGURE OUTPUT ${delta_unit_dir}/partial_package.rc CONTENT "${delta_rc}\n")
+set_source_files_properties(${delta_unit_dir}/package.rc ${delta_unit_dir}/partial_package.rc
+  PROPERTIES OBJECT_DEPENDS ${delta_tool})
+oku_windows_program(delta_partial_package CONSOLE ${CMAKE_SOURCE_DIR}/tools/testhelpers/idle_main.cpp
+  ${delta_unit_dir}/partial_package.rc)
+set_target_properties(delta_partial_package PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${delta_unit_dir})
+add_dependencies(delta_partial_package delta_fake_tool)
+oku_add_wine_test(delta_unit_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/delta_unit_test.cpp ${delta_unit_dir}/package.rc
+  LIBS setup oku_test_support
+  DEPENDS delta_fake_tool delta_partial_package)
+target_compile_definitions(delta_unit_test PRIVATE OKU_DELTA_PARTIAL_PACKAGE="${delta_unit_dir}/delta_partial_package.exe"
+  OKU_DELTA_FAKE_TOOL="${delta_tool}")
+
 if(NOT EXISTS ${OKU_7ZA_EXE})
   message(WARNING "7za.exe not found at ${OKU_7ZA_EXE}: no update packages, incremental installation "
     "tests skipped (scripts/bootstrap.sh installs it)")

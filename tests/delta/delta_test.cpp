@@ -138,10 +138,33 @@ class Delta : public ::testing::Test {
   }
 };
 
+// The exact command lines the real tools got: the package builder shares the repack, so a changed
+// switch would otherwise keep every package and scenario consistent, and green.
+void ExpectToolCommandLines(const std::wstring& log) {
+  const std::wstring marker = L"临时目录创建成功: ";
+  const size_t at = log.find(marker);
+  ASSERT_NE(at, std::wstring::npos);
+  const size_t start = at + marker.size();
+  const std::wstring w = log.substr(start, log.find(L'\n', start) - start);
+  for (const std::wstring& line : std::vector<std::wstring>{
+           L"[Delta] 执行 7za: \"" + w + L"\\7za.exe\" a -t7z -mx0 -mtm=off -mtc=off -mta=off \"" + w +
+               L"\\chrome.7z\" \"" + w + L"\\Chrome-bin\"",
+           L"[Delta] 执行 7za: \"" + w + L"\\7za.exe\" e \"" + w + L"\\chrome_7z.patch.7z\" -o\"" + w + L"\" -y",
+           L"[Delta] 执行 zucchini: \"" + w + L"\\zucchini.exe\" -apply \"" + w + L"\\chrome.7z\" \"" + w +
+               L"\\chrome_7z.patch\" \"" + w + L"\\new_chrome.7z\"",
+           L"[Delta] 执行 setup.exe: \"" + w + L"\\setup.exe\" --uncompressed-archive=\"" + w +
+               L"\\new_chrome.7z\" --verbose-logging",
+           L"[Delta] setup.exe exit_code=0",
+       }) {
+    EXPECT_TRUE(Contains(log, L" " + line + L"\n")) << oku::Utf8FromWide(line);
+  }
+}
+
 TEST_F(Delta, UpdatesTheOlderInstallationToAFreshInstallOfTheNewer) {
   ASSERT_NO_FATAL_FAILURE(InstallBase());
   ASSERT_EQ(RunSilently(VariantExe(L"OkuSetup_update.exe")), 0u);
   ExpectUpdated();
+  ExpectToolCommandLines(SessionLog());
   EXPECT_TRUE(Contains(SessionLog(), L"[Delta] 使用 file_list 白名单复制 ("));
   EXPECT_EQ(ProductValue(L"InstallerName"), L"OkuSetup_update.exe");
 
