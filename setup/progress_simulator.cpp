@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "common/portable/text.h"
 #include "common/session_log.h"
 
-ProgressSimulator::ProgressSimulator(HWND window, ProgressTiming timing)
-    : window_(window), timing_(timing), stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+ProgressSimulator::ProgressSimulator(HWND window, ProgressTiming timing, ProgressPauses pauses)
+    : window_(window),
+      timing_(timing),
+      pauses_(std::move(pauses)),
+      stopEvent_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
   curve_ = std::make_unique<SegmentedSmoothCurve>(duration_);
 }
 
@@ -70,6 +74,11 @@ void ProgressSimulator::FinishAccelerated() {
     return true;
   };
   if (!postUnlessStopped(kProgressMessage, static_cast<WPARAM>(maximum_))) return;
+  if (pauses_.finish) {
+    pauses_.finish(timing_.finishDelayMilliseconds);
+    postUnlessStopped(kProgressDoneMessage, 0);
+    return;
+  }
   // A Stop during the delay cuts it short and suppresses the end message. The event may still be
   // set by a Stop from before this call (no Start since); then the full delay is slept.
   const ULONGLONG deadline = ::GetTickCount64() + timing_.finishDelayMilliseconds;
@@ -105,6 +114,12 @@ DWORD ProgressSimulator::Run() {
       ::PostMessageW(window_, kProgressMessage, static_cast<WPARAM>(value), 0);
     }
     clock += speed_.load() * interval_;
+    if (pauses_.tick) {
+      pauses_.tick(clock, timing_.tickMilliseconds);
+      if (stopEvent_ && ::WaitForSingleObject(stopEvent_.get(), 0) == WAIT_OBJECT_0) break;
+      last = value;
+      continue;
+    }
     // Waiting on the stop event instead of sleeping lets Stop end the thread between ticks,
     // never inside a log call or any other locked section.
     if (stopEvent_ && ::WaitForSingleObject(stopEvent_.get(), timing_.tickMilliseconds) == WAIT_OBJECT_0) break;

@@ -7,6 +7,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 
@@ -23,9 +24,19 @@ struct ProgressTiming {
   DWORD finishDelayMilliseconds = 800;  // between the final 100 and the end message
 };
 
+// Tests drive the clock with these: when set, each replaces the real pause it stands for and is
+// given its length. tick runs on the progress thread after each tick with the simulated clock the
+// tick advanced to; a Stop meanwhile still ends the thread once it returns. finish runs in
+// FinishAccelerated between the 100 and the end message.
+struct ProgressPauses {
+  std::function<void(double simulatedSeconds, DWORD milliseconds)> tick;
+  std::function<void(DWORD milliseconds)> finish;
+};
+
 class ProgressSimulator {
  public:
-  explicit ProgressSimulator(HWND window, ProgressTiming timing = ProgressTiming());
+  explicit ProgressSimulator(HWND window, ProgressTiming timing = ProgressTiming(),
+                             ProgressPauses pauses = ProgressPauses());
   // Ends a running thread like Stop.
   ~ProgressSimulator();
   ProgressSimulator(const ProgressSimulator&) = delete;
@@ -39,6 +50,8 @@ class ProgressSimulator {
   // Speeds the clock up 15 times, waits for the thread to reach 99 and end, posts 100 and, after
   // the finish delay, the end message. Blocks its caller meanwhile.
   void FinishAccelerated();
+  // Simulated seconds per real second: 1, and 15 from FinishAccelerated on.
+  double Speed() const { return speed_.load(); }
 
  private:
   static DWORD WINAPI ThreadProc(LPVOID parameter);
@@ -54,6 +67,7 @@ class ProgressSimulator {
   int32_t maximum_ = 100;
 
   ProgressTiming timing_;
+  ProgressPauses pauses_;
   oku::KernelHandle stopEvent_;  // manual reset; set by Stop, reset by Start
   std::mutex postLock_;          // orders FinishAccelerated's posts against Stop
   uint64_t stopCount_ = 0;       // guarded by postLock_; a FinishAccelerated posts only if unchanged

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -17,7 +18,7 @@
 namespace {
 
 // Short real ticks keep the suite quick; the simulated tick is still 0.1 s.
-constexpr ProgressTiming kFast{1, 10};
+const ProgressTiming kFast{1, 10};
 constexpr ULONGLONG kPumpBoundMs = 60000;  // only against hangs; never reached when things work
 constexpr WPARAM kDone = static_cast<WPARAM>(-1);  // stands for WM_USER + 102 in a sequence
 
@@ -160,6 +161,119 @@ TEST_F(ProgressSimulatorTest, FinishEarlyRunsTheRestInOrder) {
   // Each posted value is one the curve passes at speed 1 or faster, so a subset of the full run.
   const std::vector<WPARAM> full = ExpectedFullRun();
   for (WPARAM v : percentages) EXPECT_NE(std::find(full.begin(), full.end(), v), full.end()) << v;
+}
+
+// A clock the test drives: each pause is recorded instead of waited out; the progress thread is
+// held in the pause of the first tick that reaches holdAt until released, and the finish is held
+// between the 100 and the end message.
+class DrivenClock {
+ public:
+  explicit DrivenClock(double holdAt) : holdAt_(holdAt) {}
+  ProgressPauses Pauses() {
+    return {[this](double clock, DWORD ms) { Tick(clock, ms); }, [this](DWORD ms) { Finish(ms); }};
+  }
+  std::vector<double> clocks() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return clocks_;
+  }
+  std::vector<DWORD> tickPauses() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return tickPauses_;
+  }
+  std::vector<DWORD> finishPauses() {
+    std::lock_guard<std::mutex> guard(lock_);
+    return finishPauses_;
+  }
+  oku::KernelHandle held{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  oku::KernelHandle release{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  oku::KernelHandle finishing{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  oku::KernelHandle finishRelease{::CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+
+ private:
+  void Tick(double clock, DWORD ms) {
+    bool hold = false;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      clocks_.push_back(clock);
+      tickPauses_.push_back(ms);
+      hold = !holding_ && clock >= holdAt_;
+      holding_ = holding_ || hold;
+    }
+    if (hold) {
+      ::SetEvent(held.get());
+      ::WaitForSingleObject(release.get(), static_cast<DWORD>(kPumpBoundMs));
+    }
+  }
+  void Finish(DWORD ms) {
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      finishPauses_.push_back(ms);
+    }
+    ::SetEvent(finishing.get());
+    ::WaitForSingleObject(finishRelease.get(), static_cast<DWORD>(kPumpBoundMs));
+  }
+
+  const double holdAt_;
+  std::mutex lock_;
+  bool holding_ = false;
+  std::vector<double> clocks_;
+  std::vector<DWORD> tickPauses_;
+  std::vector<DWORD> finishPauses_;
+};
+
+// With the production pacing and a driven clock: 100 ms per tick, 0.1 simulated seconds per tick
+// until FinishAccelerated, 1.5 (15 times as fast) from the next tick on, the curve sampled at those
+// clocks, then 100, an 800 ms pause, and the end message.
+TEST_F(ProgressSimulatorTest, FinishRunsTheClockFifteenTimesFasterThenPausesBeforeTheEnd) {
+  constexpr double kHoldAt = 2.0;
+  DrivenClock clock(kHoldAt);
+  ProgressSimulator simulator(sink_.hwnd(), ProgressTiming(), clock.Pauses());
+  simulator.Start();
+  ASSERT_EQ(::WaitForSingleObject(clock.held.get(), static_cast<DWORD>(kPumpBoundMs)), WAIT_OBJECT_0);
+  EXPECT_EQ(simulator.Speed(), 1.0);
+  std::thread finisher([&] { simulator.FinishAccelerated(); });
+  const ULONGLONG start = ::GetTickCount64();
+  while (simulator.Speed() != 15.0 && ::GetTickCount64() - start < kPumpBoundMs) ::Sleep(1);
+  const bool accelerated = simulator.Speed() == 15.0;
+  ::SetEvent(clock.release.get());
+  const DWORD finishing = ::WaitForSingleObject(clock.finishing.get(), static_cast<DWORD>(kPumpBoundMs));
+  sink_.Drain();
+  const std::vector<WPARAM> beforeEnd = sink_.received();
+  ::SetEvent(clock.finishRelease.get());
+  finisher.join();
+  ASSERT_TRUE(accelerated);
+  ASSERT_EQ(finishing, WAIT_OBJECT_0);
+  sink_.Drain();
+
+  // The run the clock should have made: speed 1 up to and including the held tick, then 15.
+  const SegmentedSmoothCurve curve(40.0);
+  std::vector<double> clocks;
+  std::vector<WPARAM> values;
+  bool fast = false;
+  int last = 0;
+  double simulated = 0.0;
+  while (last < 99) {
+    const int value = std::min(static_cast<int>(curve.Evaluate(simulated)), 99);
+    if (value != last) values.push_back(static_cast<WPARAM>(value));
+    simulated += (fast ? 15.0 : 1.0) * 0.1;
+    clocks.push_back(simulated);
+    fast = fast || simulated >= kHoldAt;
+    last = value;
+  }
+  const std::vector<double> recorded = clock.clocks();
+  ASSERT_EQ(recorded.size(), clocks.size());
+  for (size_t i = 0; i < clocks.size(); ++i) EXPECT_DOUBLE_EQ(recorded[i], clocks[i]) << "tick " << i;
+  const auto firstFast = std::find_if(clocks.begin(), clocks.end(), [&](double c) { return c >= kHoldAt; });
+  ASSERT_NE(firstFast, clocks.end());
+  EXPECT_GE(clocks.end() - firstFast, 10) << "the accelerated part is many ticks long";
+  EXPECT_DOUBLE_EQ(clocks.back() - clocks[clocks.size() - 2], 1.5);
+
+  EXPECT_EQ(clock.tickPauses(), std::vector<DWORD>(clocks.size(), 100));
+  EXPECT_EQ(clock.finishPauses(), std::vector<DWORD>{800});
+  values.push_back(100);
+  EXPECT_EQ(beforeEnd, values) << "100 is posted before the pause, the end message only after it";
+  values.push_back(kDone);
+  EXPECT_EQ(sink_.received(), values);
 }
 
 TEST_F(ProgressSimulatorTest, FinishWithoutStartPostsHundredThenEnd) {
