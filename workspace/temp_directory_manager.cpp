@@ -9,6 +9,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "common/handles.h"
 #include "common/portable/text.h"
@@ -595,11 +596,29 @@ bool TempDirectoryManager::CopyLanternFilesFromDirectory(const wchar_t* sourceDi
   return false;
 }
 
+namespace {
+
+std::function<void(DWORD)>& CopyRetryPause() {
+  static std::function<void(DWORD)> pause;
+  return pause;
+}
+
+}  // namespace
+
+void TempDirectoryManager::SetCopyRetryPauseForTesting(std::function<void(DWORD milliseconds)> pause) {
+  CopyRetryPause() = std::move(pause);
+}
+
 bool TempDirectoryManager::CopyFileWithRetry(const wchar_t* source, const wchar_t* destination) {
   for (int attempt = 1; attempt <= 3; ++attempt) {
     if (attempt >= 2) {
       LogInfo(L"    重试复制文件 (第 " + oku::ToWide(attempt) + L" 次)...");
-      ::Sleep(static_cast<DWORD>(100 * (attempt - 1)));
+      const DWORD pauseMs = static_cast<DWORD>(100 * (attempt - 1));
+      if (CopyRetryPause()) {
+        CopyRetryPause()(pauseMs);
+      } else {
+        ::Sleep(pauseMs);
+      }
     }
     if (::GetFileAttributesW(destination) != INVALID_FILE_ATTRIBUTES) {
       ::SetFileAttributesW(destination, FILE_ATTRIBUTE_NORMAL);

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "common/handles.h"
@@ -28,6 +29,9 @@ class TempDirectoryManager {
   // Uninstaller: copies the analytics libraries of the installed version into the lantern directory.
   bool CopyLanternFilesFromDirectory(const wchar_t* sourceDirectory);
   static bool CopyFileWithRetry(const wchar_t* source, const wchar_t* destination);
+  // Tests drive the pauses between copy attempts: when set, pause is called with each pause's
+  // length instead of sleeping; an empty function restores the real pauses.
+  static void SetCopyRetryPauseForTesting(std::function<void(DWORD milliseconds)> pause);
 
   // Steps, each usable alone.
   void CleanupOldTempDirs();

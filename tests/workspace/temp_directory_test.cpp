@@ -7,6 +7,7 @@
 #include <shlobj.h>
 #include <tlhelp32.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <optional>
@@ -18,6 +19,7 @@
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
+#include "common/session_log.h"
 #include "tests/support/test_support.h"
 
 namespace {
@@ -370,6 +372,160 @@ TEST(TempDirectoryManagerTest, CopyFileWithRetryFailsAfterThreeAttempts) {
   ASSERT_TRUE(WriteFileBytes(scratch.Child(L"s"), "source"));
   EXPECT_TRUE(TempDirectoryManager::CopyFileWithRetry(scratch.Child(L"s").c_str(), scratch.Child(L"d").c_str()));
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"d")), "source");
+}
+
+// The session log of a scope: opened in a directory of its own, read back as messages (the
+// line without its time stamp).
+class ScopedLog {
+ public:
+  ScopedLog() { InitLog(dir_.path(), L"workspace.log"); }
+  ~ScopedLog() { CloseLogFile(); }
+  std::vector<std::wstring> Messages() {
+    CloseLogFile();
+    std::string bytes = ReadFileBytes(dir_.Child(L"workspace.log"));
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
+    std::vector<std::wstring> messages;
+    const std::wstring text = oku::WideFromUtf8(bytes);
+    size_t start = 0;
+    while (start < text.size()) {
+      size_t end = text.find(L'\n', start);
+      if (end == std::wstring::npos) end = text.size();
+      std::wstring line = text.substr(start, end - start);
+      if (!line.empty() && line.back() == L'\r') line.pop_back();
+      messages.push_back(line.size() > 24 ? line.substr(24) : line);  // "yyyy-mm-dd hh:mm:ss.mmm "
+      start = end + 1;
+    }
+    return messages;
+  }
+  size_t Count(const std::wstring& message) {
+    const std::vector<std::wstring> all = Messages();
+    return static_cast<size_t>(std::count(all.begin(), all.end(), message));
+  }
+
+ private:
+  ScratchDirectory dir_{L"workspace_log"};
+};
+
+// The destination held open without any sharing: every attempt fails with 32 until the holder
+// lets go during a pause; the pauses are 100 ms before the second attempt and 200 ms before the third.
+TEST(TempDirectoryManagerTest, CopyFileWithRetryRetriesAfterItsPauses) {
+  ScratchDirectory scratch(L"retrypause");
+  ScopedLog log;
+  struct Case {
+    size_t releaseAtPause;  // 0: never
+    bool copied;
+    std::vector<DWORD> pauses;
+  };
+  const Case cases[] = {{1, true, {100}}, {2, true, {100, 200}}, {0, false, {100, 200}}};
+  const std::wstring source = scratch.Child(L"source.dll");
+  const std::wstring destination = scratch.Child(L"destination.dll");
+  ASSERT_TRUE(WriteFileBytes(source, "new"));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.releaseAtPause);
+    ASSERT_TRUE(WriteFileBytes(destination, "old"));
+    oku::FileHandle holder(::CreateFileW(destination.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(holder);
+    std::vector<DWORD> pauses;
+    TempDirectoryManager::SetCopyRetryPauseForTesting([&](DWORD ms) {
+      pauses.push_back(ms);
+      if (pauses.size() == c.releaseAtPause) holder.reset();
+    });
+    EXPECT_EQ(TempDirectoryManager::CopyFileWithRetry(source.c_str(), destination.c_str()), c.copied);
+    TempDirectoryManager::SetCopyRetryPauseForTesting(nullptr);
+    holder.reset();
+    EXPECT_EQ(pauses, c.pauses);
+    EXPECT_EQ(ReadFileBytes(destination), c.copied ? "new" : "old");
+  }
+  EXPECT_EQ(log.Count(L"    重试复制文件 (第 2 次)..."), 3u);
+  EXPECT_EQ(log.Count(L"    重试复制文件 (第 3 次)..."), 2u);
+  EXPECT_EQ(log.Count(L"    CopyFile 失败，错误码: 32"), 1u + 2u + 3u);
+}
+
+// The local-application-data directory is reused with its contents; when its lantern
+// subdirectory cannot be made there (a file of that name), the strategy deletes the whole
+// directory again and the next strategy runs.
+TEST(TempDirectoryManagerTest, FailedLanternSubdirectoryOfLocalAppDataIsUndone) {
+  const std::wstring own = LocalAppData() + L"\\OkuSetup\\Temp_" + Pid();
+  ASSERT_TRUE(TempDirectoryManager::CreateDirectoryWithParents(own.c_str()));
+  ASSERT_TRUE(WriteFileBytes(own + L"\\keep.txt", "earlier contents"));
+  ASSERT_TRUE(WriteFileBytes(own + L"\\lantern", "a file, not a directory"));
+  const std::wstring exeTemp = oku::ExecutableDirectory() + L"\\.OkuSetupTemp";
+  ScopedLog log;
+  {
+    TempEnvironment env(L"C:\\oku_missing_" + Pid() + L"\\nested");
+    TempDirectoryManager manager;
+    ASSERT_TRUE(manager.Initialize(kRequired, false));
+    EXPECT_STREQ(manager.GetStrategyName(), L"安装器同目录");
+    EXPECT_EQ(manager.GetTempDirectory(), exeTemp);
+    EXPECT_FALSE(oku::PathExists(own)) << "deleted with its contents";
+  }
+  EXPECT_FALSE(oku::PathExists(exeTemp));
+  const std::vector<std::wstring> messages = log.Messages();
+  const auto warning = std::find(messages.begin(), messages.end(), L"[WARNING]   Lantern子目录创建失败");
+  ASSERT_NE(warning, messages.end());
+  EXPECT_NE(std::find(warning, messages.end(), L"      [DeleteDirectoryRecursive] 删除: " + own), messages.end());
+  EXPECT_NE(std::find(warning, messages.end(), L"尝试策略3: EXE同目录（兜底)"), messages.end());
+  EXPECT_NE(std::find(messages.begin(), warning, L"尝试策略2: LocalAppData目录"), warning);
+}
+
+// What a fresh run in the system temporary directory logs, in order, from the banner to the
+// clean-up.
+TEST(TempDirectoryManagerTest, AFreshRunLogsItsStrategyStepsInOrder) {
+  ScratchDirectory scratch(L"freshlog");
+  TempEnvironment env(scratch.path() + L"\\");
+  const std::wstring dir = scratch.Child(L"OkuSetup_" + Pid());
+  const std::wstring lantern = dir + L"\\lantern";
+  ScopedLog log;
+  {
+    TempDirectoryManager manager;
+    ASSERT_TRUE(manager.Initialize(kRequired, false));
+  }
+  std::vector<std::wstring> expected = {
+      L"========================================",
+      L"临时目录管理器初始化",
+      L"需要空间: 150 MB",
+      L"========================================",
+      L"尝试策略1: 系统临时目录",
+      L"  路径: " + dir,
+      L"  磁盘空间检查通过: *",
+  };
+  for (const std::wstring& path : {dir, lantern}) {
+    if (path == lantern) {
+      expected.insert(expected.end(), {L"  写入权限测试通过", L"  开始创建 Lantern 子目录...",
+                                       L"  Lantern 子目录路径: " + lantern});
+    }
+    expected.insert(expected.end(), {L"    [CreateHiddenDirectory] 开始创建目录: " + path, L"    调用 CreateDirectory()...",
+                                     L"    CreateDirectory() 成功", L"    设置隐藏属性...", L"    隐藏属性设置成功",
+                                     L"    [CreateHiddenDirectory] 完成"});
+  }
+  expected.insert(expected.end(), {
+                                      L"  Lantern 子目录创建成功",
+                                      L"  策略1成功",
+                                      L"临时目录创建成功: " + dir,
+                                      L"使用策略: 系统临时目录",
+                                      L"开始清理临时目录...",
+                                      L"      [DeleteDirectoryRecursive] 删除: " + dir,
+                                      L"      [DeleteDirectoryRecursive] 删除: " + lantern,
+                                      L"      删除0 个文件 0 个子目录",
+                                      L"      RemoveDirectory 成功",
+                                      L"      删除0 个文件 1 个子目录",
+                                      L"      RemoveDirectory 成功",
+                                      L"临时目录清理成功: " + dir,
+                                  });
+  std::vector<std::wstring> messages = log.Messages();
+  while (!messages.empty() && messages.back().empty()) messages.pop_back();
+  const auto first = std::find(messages.begin(), messages.end(), expected.front());
+  ASSERT_NE(first, messages.end());
+  const std::vector<std::wstring> run(first, messages.end());
+  ASSERT_EQ(run.size(), expected.size()) << oku::Utf8FromWide(run.back());
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const std::wstring& want = expected[i];
+    if (!want.empty() && want.back() == L'*') {
+      EXPECT_EQ(run[i].rfind(want.substr(0, want.size() - 1), 0), 0u) << i << ": " << oku::Utf8FromWide(run[i]);
+    } else {
+      EXPECT_EQ(run[i], want) << i;
+    }
+  }
 }
 
 // ---- Fixtures made on the Linux side by with-drives.sh ----
