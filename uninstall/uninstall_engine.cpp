@@ -107,7 +107,9 @@ bool UninstallEngine::RunProductUninstall() {
     HandleSetupExitCode(333);
     return false;
   }
-  if (IsProcessRunning(L"setup.exe")) {
+  // Only this installation's own setup.exe blocks the removal: another program of that name (any
+  // other product's installer) is not ours to wait for.
+  if (!OpenProcessesByImage(L"setup.exe", setupPath).empty()) {
     LogInfo(L"setup.exe 正在运行！");
     HandleSetupExitCode(60);
     return false;

@@ -196,37 +196,47 @@ TEST_F(Engine, FailedComponentUninstallCleansTheBareDirectory) {
   EXPECT_NE(Log().find(L"Installation directory contains other files, skipping cleanup"), std::wstring::npos);
 }
 
-TEST_F(Engine, BusySetupNameAndMissingSetupAreAnsweredBoxes) {
-  // Any process named setup.exe blocks the removal.
-  const std::wstring busy = scratch_.Child(L"other");
-  ::CreateDirectoryW(busy.c_str(), nullptr);
-  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), busy + L"\\setup.exe"));
+TEST_F(Engine, BusySetupAndMissingSetupAreAnsweredBoxes) {
+  // This installation's own setup.exe running blocks the removal; a program of that name
+  // elsewhere does not. lockfile.exe stands in for both running programs.
+  const std::wstring elsewhere = scratch_.Child(L"other");
+  ::CreateDirectoryW(elsewhere.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), elsewhere + L"\\setup.exe"));
+  const std::wstring productSetup = oku::test::BinDirectory() + L"\\product\\new\\setup.exe";
+  enum Running { kNone, kOwn, kElsewhere };
   struct Case {
     const char* label;
     const wchar_t* flags;
-    bool busySetup;
+    Running running;
     bool removeSetup;
     const wchar_t* caption;  // null: no box expected
     const wchar_t* text;
     const wchar_t* logLine;
+    DWORD result;
   } cases[] = {
-      {"60 with box", L"", true, false, L"提示", L"已有安装器或者卸载器在运行，请稍后再尝试！", L"setup.exe 被其他进程占用"},
-      {"60 silent", L"--silent-oku", true, false, nullptr, nullptr, L"setup.exe 被其他进程占用"},
-      {"333 with box", L"", false, true, L"错误", L"setup 文件缺失", L"setup.exe 文件缺失"},
-      {"333 silent", L"--silent-oku", false, true, nullptr, nullptr, L"没有找到 setup.exe 文件"},
+      {"60 with box", L"", kOwn, false, L"提示", L"已有安装器或者卸载器在运行，请稍后再尝试！", L"setup.exe 被其他进程占用", 1},
+      {"60 silent", L"--silent-oku", kOwn, false, nullptr, nullptr, L"setup.exe 被其他进程占用", 1},
+      {"333 with box", L"", kNone, true, L"错误", L"setup 文件缺失", L"setup.exe 文件缺失", 1},
+      {"333 silent", L"--silent-oku", kNone, true, nullptr, nullptr, L"没有找到 setup.exe 文件", 1},
+      // Last: this one removes the product.
+      {"another program's setup.exe", L"", kElsewhere, false, nullptr, nullptr, L"卸载成功！", 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    if (c.removeSetup) ::DeleteFileW(setup_.c_str());
+    ::DeleteFileW(scratch_.Child(L"engine.log").c_str());
+    if (c.removeSetup) {
+      ::DeleteFileW(setup_.c_str());
+    } else {
+      ASSERT_TRUE(oku::test::CopyFileTo(c.running == kOwn ? oku::test::LockfileExe() : productSetup, setup_));
+    }
     EngineRun run;
     {
-      // lockfile.exe copied as setup.exe: an unrelated process of that name.
       STARTUPINFOW startup{};
       startup.cb = sizeof(startup);
       PROCESS_INFORMATION info{};
       oku::KernelHandle process, thread;
-      if (c.busySetup) {
-        std::wstring line = L"\"" + busy + L"\\setup.exe\" --timeout 60000";
+      if (c.running != kNone) {
+        std::wstring line = L"\"" + (c.running == kOwn ? setup_ : elsewhere + L"\\setup.exe") + L"\" --timeout 60000";
         ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
         process.reset(info.hProcess);
         thread.reset(info.hThread);
@@ -239,14 +249,20 @@ TEST_F(Engine, BusySetupNameAndMissingSetupAreAnsweredBoxes) {
       }
     }
     ASSERT_TRUE(run.finished);
-    EXPECT_EQ(run.result, 1u);
+    EXPECT_EQ(run.result, c.result);
     if (c.caption) {
       EXPECT_TRUE(run.box.found);
       EXPECT_EQ(run.box.text, c.text);
     }
-    EXPECT_NE(Log().find(c.logLine), std::wstring::npos);
-    EXPECT_TRUE(KeyExists(kClassesKey));
-    EXPECT_TRUE(oku::FileExists(install_ + L"\\oku.compass.exe"));  // nothing was removed
+    const std::wstring log = Log();
+    EXPECT_NE(log.find(c.logLine), std::wstring::npos);
+    if (c.result == 0) {
+      EXPECT_EQ(log.find(L"setup.exe 正在运行！"), std::wstring::npos);
+      EXPECT_FALSE(KeyExists(kClassesKey));
+    } else {
+      EXPECT_TRUE(KeyExists(kClassesKey));
+      EXPECT_TRUE(oku::FileExists(install_ + L"\\oku.compass.exe"));  // nothing was removed
+    }
   }
 }
 
