@@ -438,7 +438,7 @@ FileRemoval RemoveFile(const std::wstring& path, DWORD* lastError) {
       }
       LogInfo(L"File moved to temp but neither deleted nor scheduled for deletion: " + temp);
       if (lastError) *lastError = error;
-      return FileRemoval::kFailed;
+      return FileRemoval::kMovedAsideKept;
     }
     error = ::GetLastError();
     LogInfo(L"Attempt " + oku::ToWide(attempt) + L" failed to move file: " + path + L" -> " + temp + L", error: " +
@@ -464,7 +464,10 @@ FileRemoval RemoveFile(const std::wstring& path, DWORD* lastError) {
 
 FileRemoval RemoveFileWithFallbacks(const std::wstring& path) { return RemoveFile(path, nullptr); }
 
-bool DeleteFileRobust(const std::wstring& path) { return RemoveFile(path, nullptr) != FileRemoval::kFailed; }
+bool DeleteFileRobust(const std::wstring& path) {
+  const FileRemoval removal = RemoveFile(path, nullptr);
+  return removal != FileRemoval::kFailed && removal != FileRemoval::kMovedAsideKept;
+}
 
 bool RemoveDirectoryTree(const std::wstring& directory) {
   LogInfo(L"Recursively deleting directory: " + directory);
@@ -511,7 +514,7 @@ bool RemoveDirectoryTree(const std::wstring& directory) {
       const FileRemoval removal = RemoveFile(path, &error);
       if (removal == FileRemoval::kScheduledInPlace) {
         Report("uninstall_delete_file_done", {{"file_path", filePath}, {"scheduled_reboot", "true"}});
-      } else if (removal != FileRemoval::kFailed) {
+      } else if (removal == FileRemoval::kDeleted || removal == FileRemoval::kMovedAside) {
         Report("uninstall_delete_file_done", {{"file_path", filePath}});
       } else {
         result = false;
@@ -567,8 +570,16 @@ void CleanupInstallDirectory(const std::wstring& installPath, const std::wstring
   } else {
     const DWORD error = ::GetLastError();
     LogInfo(L"Failed to delete setup.exe: " + setupPath + L", error: " + Decimal(error));
-    if (DeleteFileRobust(setupPath)) {
+    const FileRemoval removal = RemoveFileWithFallbacks(setupPath);
+    if (removal == FileRemoval::kDeleted) {
+      LogInfo(L"Successfully deleted setup.exe: " + setupPath);
+    } else if (removal == FileRemoval::kMovedAside) {
       LogInfo(L"Successfully moved setup.exe to temp and scheduled for deletion");
+    } else if (removal == FileRemoval::kScheduledInPlace) {
+      LogInfo(L"setup.exe could not be moved, scheduled for deletion on reboot in place: " + setupPath);
+    } else if (removal == FileRemoval::kMovedAsideKept) {
+      // Out of the installation, so the version folder can go; the moved copy stays in %TEMP%.
+      LogInfo(L"Moved setup.exe to temp, but the moved file could be neither deleted nor scheduled for deletion");
     } else {
       LogInfo(L"Failed to move setup.exe to temp directory, trying multi-process deletion");
       if (deleter.DeleteFileByChildProcess(setupPath)) {

@@ -42,12 +42,13 @@ enum class FileRemoval {
   kDeleted,           // gone
   kMovedAside,        // moved into %TEMP% and that temporary name registered for deletion at restart
   kScheduledInPlace,  // could not be moved; its own path is registered for deletion at restart
-  kFailed,            // neither deleted nor truly registered (a moved-aside file may remain in %TEMP%)
+  kMovedAsideKept,    // moved into %TEMP%, where it stays: neither deleted there nor registered
+  kFailed,            // still in its place, neither deleted nor registered
 };
 
 // The ladder for one file without the child processes; see FileRemoval.
 FileRemoval RemoveFileWithFallbacks(const std::wstring& path);
-// True unless RemoveFileWithFallbacks reports kFailed.
+// True when RemoveFileWithFallbacks reports the file deleted or registered for deletion at restart.
 bool DeleteFileRobust(const std::wstring& path);
 // Clears the read-only attribute of the file at path (attributes: its current ones) and deletes
 // it; false, with the failing call's error, when either step fails.

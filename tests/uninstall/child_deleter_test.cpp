@@ -8,6 +8,7 @@
 #include <string>
 
 #include "common/paths.h"
+#include "common/portable/text.h"
 #include "tests/support/test_support.h"
 #include "tests/uninstall/removal_test_util.h"
 #include "uninstall/robust_delete.h"
@@ -20,6 +21,7 @@ class ChildDeleter : public testing::Test {
  protected:
   void SetUp() override { oku::test::OpenTestLog(logs_.path(), L"children.log"); }
   void TearDown() override {
+    SetRebootDeleteHookForTesting(nullptr);
     oku::test::ForgetPendingOperations(L"okutest_");
     oku::test::ForgetPendingOperations(L"oku_del_");
   }
@@ -235,6 +237,46 @@ TEST_F(ChildDeleter, CleanupOfABusySetupMovesItAside) {
   CleanupInstallDirectory(root, v, deleter_);
   EXPECT_FALSE(oku::PathExists(root + L"\\" + v));
   EXPECT_NE(Log().find(L"Successfully moved setup.exe to temp and scheduled for deletion"), std::wstring::npos);
+}
+
+BOOL RefuseRestartDeletion(const wchar_t* /*path*/) {
+  ::SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+// Restart deletions refused (real Windows without administrator rights): the busy setup.exe is
+// moved out of the installation but stays in %TEMP%. The log says so, no child process is sent
+// after a path that no longer exists, and the version folder still goes.
+TEST_F(ChildDeleter, CleanupOfABusySetupWithRestartDeletionRefusedTellsWhereItWent) {
+  const std::wstring v = L"147.0.7731.5020";
+  const std::wstring root = scratch_.Child(L"refused-cleanup");
+  Build(root, {"bare", {L"uninstall", v, v + L"\\Installer"}, {}, true, L""});
+  const std::wstring setup = root + L"\\" + v + L"\\Installer\\setup.exe";
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), setup));
+  std::wstring moved;
+  {
+    FileLocker locker(setup, L"image");
+    ASSERT_TRUE(locker.holding());
+    SetRebootDeleteHookForTesting(&RefuseRestartDeletion);
+    CleanupInstallDirectory(root, v, deleter_);
+    SetRebootDeleteHookForTesting(nullptr);
+    const std::wstring log = Log();
+    const std::wstring marker = L"Successfully moved file to temp: ";
+    const size_t at = log.find(marker);
+    ASSERT_NE(at, std::wstring::npos) << oku::Utf8FromWide(log);
+    moved = log.substr(at + marker.size(), log.find_first_of(L"\r\n", at) - at - marker.size());
+    EXPECT_TRUE(oku::FileExists(moved));
+  }
+  ::DeleteFileW(moved.c_str());
+  EXPECT_FALSE(oku::PathExists(root + L"\\" + v));
+  EXPECT_TRUE(oku::PathExists(root + L"\\uninstall"));
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"Moved setup.exe to temp, but the moved file could be neither deleted nor scheduled for deletion"),
+            std::wstring::npos);
+  EXPECT_EQ(log.find(L"Failed to move setup.exe to temp directory"), std::wstring::npos);
+  EXPECT_EQ(log.find(L"Executing command: "), std::wstring::npos);
+  EXPECT_EQ(log.find(L"Successfully deleted setup.exe using multi-process deletion"), std::wstring::npos);
+  EXPECT_NE(log.find(L"Successfully deleted version directory: " + root + L"\\" + v), std::wstring::npos);
 }
 
 TEST_F(ChildDeleter, CleanupLeavesAVersionFolderPvDoesNotName) {
