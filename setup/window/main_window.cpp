@@ -37,7 +37,9 @@ namespace {
 constexpr UINT kWorkersEndedMessage = WM_APP + 1;     // posted when the last worker thread ended
 constexpr UINT kShowOptionsViewMessage = WM_APP + 2;  // sent by a worker thread
 constexpr UINT kInstallFailedMessage = WM_APP + 3;    // posted by a worker thread, wParam: the code
-constexpr int kCaptionHeight = 40;                    // pixels, not scaled
+constexpr int kCaptionHeight = 40;                    // at 96 DPI, like the sizes below
+constexpr int kMessageSpacerHeight = 16;              // "optionBlank" under a path message
+constexpr int kCornerSize = 8;                        // the window region's corner ellipse
 constexpr wchar_t kProductExe[] = L"oku.compass.exe";
 constexpr wchar_t kCheckedImage[] = L"file='autostart_check_box_selected.png'";
 constexpr wchar_t kUncheckedImage[] = L"file='autostart_check_box.png'";
@@ -90,6 +92,8 @@ void CMainWindow::InitWindow() {
     dpiY = ::GetDeviceCaps(dc, LOGPIXELSY);
     ::ReleaseDC(m_hWnd, dc);
   }
+  m_dpiX = dpiX;  // the resize below already rounds the corners for this DPI
+  m_dpiY = dpiY;
   ::SetWindowPos(m_hWnd, nullptr, 0, 0, ::MulDiv(640, dpiX, 96), ::MulDiv(460, dpiY, 96),
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
   m_workerNotifyWindow = m_hWnd;
@@ -138,6 +142,7 @@ void CMainWindow::SetupFonts(int dpi) {
 }
 
 void CMainWindow::ScaleControlsForDpi(int dpiX, int dpiY) {
+  m_dpiX = dpiX;
   m_dpiY = dpiY;
   for (const ScaledSize& row : kScaledSizes) {
     CControlUI* control = Find(row.name);
@@ -356,11 +361,16 @@ bool CMainWindow::ValidateInstallPath() {
     info->SetTextColor(0xFFFF0000);
   }
   if (m_pInstallBtn) m_pInstallBtn->SetEnabled(false);
-  if (blank) {
-    blank->SetFixedHeight(16);
+  ShowMessageSpacer();
+  return false;
+}
+
+// The narrower gap under "infoLabel" while it shows a message.
+void CMainWindow::ShowMessageSpacer() {
+  if (CControlUI* blank = Find(L"optionBlank")) {
+    blank->SetFixedHeight(::MulDiv(kMessageSpacerHeight, m_dpiY, 96));
     blank->SetVisible(true);
   }
-  return false;
 }
 
 void CMainWindow::OnInstallBtnClick() {
@@ -445,7 +455,7 @@ void CMainWindow::ShowFailureView(int code) {
     info->SetTextColor(0xFFFF0000);
     info->SetVisible(true);
   }
-  if (CControlUI* blank = Find(L"optionBlank")) blank->SetFixedHeight(16);
+  ShowMessageSpacer();
   Relayout();
 }
 
@@ -538,6 +548,7 @@ LRESULT CMainWindow::OnDpiChanged(WPARAM wParam, LPARAM lParam) {
   }
   ScaleControlsForDpi(dpiX, dpiY);
   SetupFonts(dpiY);
+  ApplyRoundedRegion();  // the resize above rounded the corners for the old DPI
   Relayout();
   return 0;
 }
@@ -551,7 +562,7 @@ LRESULT CMainWindow::OnNcHitTest(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& 
   CControlUI* closeButton = Find(L"closebtn");
   CControlUI* minButton = Find(L"minbtn");
   if (!closeButton || !minButton) return HTCLIENT;
-  if (point.y < kCaptionHeight && !::PtInRect(&closeButton->GetPos(), point) &&
+  if (point.y < ::MulDiv(kCaptionHeight, m_dpiY, 96) && !::PtInRect(&closeButton->GetPos(), point) &&
       !::PtInRect(&minButton->GetPos(), point)) {
     return HTCAPTION;
   }
@@ -562,14 +573,17 @@ LRESULT CMainWindow::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHand
   (void)uMsg;
   (void)wParam;
   (void)lParam;
-  if (!::IsIconic(m_hWnd)) {
-    RECT window{};
-    ::GetWindowRect(m_hWnd, &window);
-    oku::GdiObject region(
-        ::CreateRoundRectRgn(0, 0, window.right - window.left + 1, window.bottom - window.top + 1, 8, 8));
-    // The window owns the region once SetWindowRgn succeeds.
-    if (region && ::SetWindowRgn(m_hWnd, static_cast<HRGN>(region.get()), TRUE)) (void)region.release();
-  }
+  ApplyRoundedRegion();
   bHandled = FALSE;
   return 0;
+}
+
+void CMainWindow::ApplyRoundedRegion() {
+  if (::IsIconic(m_hWnd)) return;
+  RECT window{};
+  ::GetWindowRect(m_hWnd, &window);
+  oku::GdiObject region(::CreateRoundRectRgn(0, 0, window.right - window.left + 1, window.bottom - window.top + 1,
+                                             ::MulDiv(kCornerSize, m_dpiX, 96), ::MulDiv(kCornerSize, m_dpiY, 96)));
+  // The window owns the region once SetWindowRgn succeeds.
+  if (region && ::SetWindowRgn(m_hWnd, static_cast<HRGN>(region.get()), TRUE)) (void)region.release();
 }

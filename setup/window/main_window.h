@@ -72,10 +72,12 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   void ToggleAutoStart();
   void SelectInstallFolder();
   bool ValidateInstallPath();
+  void ShowMessageSpacer();
   void OnInstallBtnClick();
   void CleanUpOnClose();
   void SetVisibleIfFound(const wchar_t* name, bool visible, const wchar_t* logLine = nullptr);
   void Relayout();
+  void ApplyRoundedRegion();
   DuiLib::CControlUI* Find(const wchar_t* name) const { return m_PaintManager.FindControl(name); }
 
   bool m_isUpdateMode;
@@ -91,6 +93,7 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   DuiLib::CButtonUI* m_pAutoStart = nullptr;
   std::unique_ptr<ProgressSimulator> m_pCurve;
   ULONGLONG m_installStartTick = 0;
+  int m_dpiX = 96;  // the DPI the controls are scaled for
   int m_dpiY = 96;
 
   // Worker threads (pre-check, installation) that may still use the working directory, the

@@ -1,6 +1,7 @@
 // The toolkit under Wine: builder and attributes, fonts, the installer's layout tree, painting
 // into bitmaps, and input through real window messages.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,13 @@ std::wstring FixtureDirectory() {
     if (c == L'/') c = L'\\';
   }
   return path;
+}
+
+// The installer's own resource folder: the shipped main.xml and its images.
+std::wstring ShippedResources() {
+  std::wstring resources = FixtureDirectory();
+  resources.resize(resources.size() - std::wstring(L"tests\\ui\\").size());
+  return resources + L"resources\\";
 }
 
 CControlUI* Build(CPaintManagerUI& pm, const std::wstring& text) {
@@ -77,7 +85,7 @@ bool Near(DWORD a, DWORD b, int tolerance = 3) {
 // --- builder and attributes ---
 
 TEST(Builder, ReadsTheInstallerTreeFromTheResourceDirectory) {
-  CPaintManagerUI::SetResourcePath(FixtureDirectory());
+  CPaintManagerUI::SetResourcePath(ShippedResources());
   CPaintManagerUI pm;
   CDialogBuilder builder;
   CControlUI* root = builder.Create(L"main.xml", L"", nullptr, &pm);
@@ -277,7 +285,7 @@ TEST(Fonts, AddReplaceAndDefault) {
 class InstallerLayout : public ::testing::Test {
  protected:
   void SetUp() override {
-    CPaintManagerUI::SetResourcePath(FixtureDirectory());
+    CPaintManagerUI::SetResourcePath(ShippedResources());
     CDialogBuilder builder;
     CControlUI* root = builder.Create(L"main.xml", L"", nullptr, &pm_);
     ASSERT_NE(root, nullptr);
@@ -349,50 +357,8 @@ TEST_F(InstallerLayout, ProgressViewAndLabelHeightFromItsFont) {
   EXPECT_TRUE(RectIs(Pos(L"pathInputLayout"), 0, 340 + labelHeight, 640, 372 + labelHeight));
 }
 
-TEST_F(InstallerLayout, ScaledFor120DpiWithTheOptionsView) {
-  const int dpi = 120;
-  Fonts(dpi);
-  struct Row {
-    const wchar_t* name;
-    int width, height;
-  };
-  const Row rows[] = {{L"topBlank", 0, 50},           {L"titleBarLayout", 0, 40},       {L"iconLayout", 0, 128},
-                      {L"appIcon", 128, 128},         {L"appNameBlank", 0, 13},         {L"appName", 0, 16},
-                      {L"installBtnBlank", 0, 32},    {L"installBtnLayout", 0, 40},     {L"installbtn", 104, 32},
-                      {L"installProgress", 296, 2},   {L"fileselectbtn", 24, 24},       {L"customOptionLayout", 0, 16},
-                      {L"autostartCheckboxLayout", 0, 16}, {L"customoptionbtn", 76, 16}, {L"autostart_checkbox", 92, 16},
-                      {L"customOptionBlank", 0, 14},  {L"pathInputContainer", 320, 32}, {L"pathinput", 280, 32},
-                      {L"pathInputLeftBlank", 8, 0},  {L"fileselectbtnLayout", 0, 32},  {L"closebtn", 40, 40},
-                      {L"minbtn", 40, 40},            {L"optionBlank", 0, 32},          {L"pathInputLayout", 0, 32}};
-  for (const Row& row : rows) {
-    CControlUI* c = pm_.FindControl(row.name);
-    ASSERT_NE(c, nullptr);
-    if (row.width) c->SetFixedWidth(MulDiv(row.width, dpi, 96));
-    if (row.height) c->SetFixedHeight(MulDiv(row.height, dpi, 96));
-  }
-  pm_.FindControl(L"customoptionbtn")->SetVisible(false);
-  pm_.FindControl(L"pathInputContainer")->SetVisible(true);
-  Layout(800, 575);
-  // 800 - 115 = 685 shared by two spacers: 342, and the rounding leftover to the second.
-  const RECT check = Pos(L"autostart_checkbox");
-  EXPECT_EQ(check.left, 342);
-  EXPECT_EQ(check.right, 457);
-  EXPECT_EQ(check.bottom - check.top, 20);
-  EXPECT_TRUE(RectIs(Pos(L"minbtn"), 700, 0, 750, 50));
-  // The path container (400 x 40) is centred; inside it the row of blank, edit and button column.
-  EXPECT_TRUE(RectIs(Pos(L"pathInputContainer"), 200, Pos(L"pathInputLayout").top, 600,
-                     Pos(L"pathInputLayout").top + 40));
-  const RECT container = Pos(L"pathInputContainer");
-  EXPECT_TRUE(RectIs(Pos(L"pathinput"), 210, container.top, 560, container.top + 40));
-  const RECT column = Pos(L"fileselectbtnLayout");
-  EXPECT_TRUE(RectIs(column, 560, container.top, 600, container.top + 40));
-  EXPECT_TRUE(RectIs(Pos(L"fileselectbtn"), 560, column.top + 5, 590, column.top + 35));
-}
-
 TEST(ShippedLayout, BuildsLikeTheFixtureAndItsImagesDecode) {
-  std::wstring resources = FixtureDirectory();
-  resources.resize(resources.size() - std::wstring(L"tests\\ui\\").size());
-  resources += L"resources\\";
+  const std::wstring resources = ShippedResources();
   CPaintManagerUI::SetResourcePath(resources);
   CPaintManagerUI shipped, fixture;
   CDialogBuilder builder;
@@ -449,6 +415,8 @@ TEST(Painting, FillsBlendsClipsAndStretches) {
                       L" foreimage=\"color='#FF00FF00'\"/>"
                       L"<Button name=\"off\" width=\"20\" enabled=\"false\" normalimage=\"color='#FF123456'\"/>"
                       L"<Control name=\"missing\" width=\"20\" bkimage=\"nothere.png\"/>"
+                      L"<Button name=\"offimg\" width=\"20\" enabled=\"false\" normalimage=\"color='#FF123456'\""
+                      L" disabledimage=\"color='#FF654321'\"/>"
                       L"<Control/></HorizontalLayout></Window>"),
             nullptr);
   Canvas canvas(240, 40);
@@ -466,6 +434,7 @@ TEST(Painting, FillsBlendsClipsAndStretches) {
   EXPECT_EQ(canvas.Rgb(140, 20), 0xE4E4E4u);
   EXPECT_EQ(canvas.Rgb(170, 20), 0x123456u);     // disabled button falls back to its normal image
   EXPECT_EQ(canvas.Rgb(190, 20), 0xFFFFFFu);     // an image that cannot be loaded draws nothing
+  EXPECT_EQ(canvas.Rgb(210, 20), 0x654321u);     // a disabled button with its disabled image
   const TImageInfo* image = pm.GetImage(L"quad.png");
   ASSERT_NE(image, nullptr);
   EXPECT_TRUE(image->bAlpha);
@@ -560,6 +529,16 @@ TEST_F(WindowInput, WindowSettingsLayoutAndFirstFrame) {
   ::GetClientRect(*window_, &rc);
   EXPECT_EQ(rc.right, 200);  // no non-client area
   EXPECT_EQ(window_->Manager().GetRoundCorner().cx, 4);
+  // "roundcorner" rounds the window region: (0,0)-(w+1,h+1) with a 4 x 4 ellipse, inside the window.
+  oku::GdiObject region(::CreateRectRgn(0, 0, 0, 0));
+  ASSERT_NE(::GetWindowRgn(*window_, static_cast<HRGN>(region.get())), ERROR);
+  oku::GdiObject expected(::CreateRoundRectRgn(0, 0, 201, 101, 4, 4));
+  oku::GdiObject inside(::CreateRectRgn(0, 0, 200, 100));
+  ::CombineRgn(static_cast<HRGN>(expected.get()), static_cast<HRGN>(expected.get()), static_cast<HRGN>(inside.get()),
+               RGN_AND);
+  EXPECT_TRUE(::EqualRgn(static_cast<HRGN>(region.get()), static_cast<HRGN>(expected.get())));
+  EXPECT_FALSE(::PtInRegion(static_cast<HRGN>(region.get()), 0, 0));  // the corner is cut
+  EXPECT_TRUE(::PtInRegion(static_cast<HRGN>(region.get()), 100, 0));
   EXPECT_EQ(window_->Count(L"windowinit::0"), 1);
   EXPECT_EQ(::GetWindowLongW(*window_, GWL_STYLE) & WS_CAPTION, 0);
   EXPECT_TRUE(RectIs(Button(L"btn")->GetPos(), 0, 0, 100, 50));
@@ -615,8 +594,59 @@ TEST_F(WindowInput, KeyboardActivatesTheFocusedButton) {
   Mouse(WM_LBUTTONDOWN, 10, 10, MK_LBUTTON);
   Mouse(WM_LBUTTONUP, 10, 10);
   ASSERT_EQ(window_->Manager().GetFocus(), Button(L"btn"));
-  ::SendMessageW(*window_, WM_KEYDOWN, VK_SPACE, 0);
-  EXPECT_EQ(window_->Count(L"click:btn:0"), 2);
+  int clicks = 1;
+  // Through the message loop: the key filter passes Enter on to the focused button.
+  for (const WPARAM key : {VK_SPACE, VK_RETURN}) {
+    ::PostMessageW(*window_, WM_KEYDOWN, key, 0);
+    ++clicks;
+    Pump([&] { return window_->Count(L"click:btn:0") == clicks; });
+    EXPECT_EQ(window_->Count(L"click:btn:0"), clicks) << key;
+  }
+  EXPECT_FALSE(window_->finalCalled);
+  Button(L"btn")->SetEnabled(false);
+  ::SendMessageW(*window_, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_EQ(window_->Count(L"click:btn:0"), clicks);
+}
+
+// The tooltip window of this thread that is shown, null when none.
+HWND ShownToolTip() {
+  HWND found = nullptr;
+  ::EnumThreadWindows(
+      ::GetCurrentThreadId(),
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        wchar_t cls[64] = {};
+        ::GetClassNameW(hwnd, cls, 64);
+        if (std::wstring(cls) == TOOLTIPS_CLASSW && ::IsWindowVisible(hwnd)) {
+          *reinterpret_cast<HWND*>(param) = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&found));
+  return found;
+}
+
+TEST_F(WindowInput, HoverShowsTheToolTipAndLeavingHidesIt) {
+  Mouse(WM_MOUSEMOVE, 10, 10);
+  EXPECT_EQ(ShownToolTip(), nullptr);
+  Mouse(WM_MOUSEHOVER, 10, 10);
+  HWND tip = ShownToolTip();
+  ASSERT_NE(tip, nullptr);
+  wchar_t text[64] = {};
+  TOOLINFOW ti{};
+  ti.cbSize = TTTOOLINFOW_V2_SIZE;
+  ti.hwnd = *window_;
+  ti.uId = 1;
+  ti.lpszText = text;
+  ::SendMessageW(tip, TTM_GETTEXTW, 64, reinterpret_cast<LPARAM>(&ti));
+  EXPECT_STREQ(text, L"tip");
+  EXPECT_EQ(::SendMessageW(tip, TTM_GETMAXTIPWIDTH, 0, 0), 300);
+  Mouse(WM_MOUSELEAVE, 0, 0);
+  EXPECT_EQ(ShownToolTip(), nullptr);
+  // A control without a tooltip shows none.
+  Mouse(WM_MOUSEMOVE, 175, 10);
+  Mouse(WM_MOUSEHOVER, 175, 10);
+  EXPECT_EQ(ShownToolTip(), nullptr);
 }
 
 TEST_F(WindowInput, AsyncNotificationsAreCoalescedUnlessRepeatsAllowed) {
