@@ -25,6 +25,28 @@ namespace L = oku::window_test::layout;
 constexpr DWORD kWindowTimeout = 90000;
 constexpr DWORD kInstallTimeout = 240000;
 constexpr std::uint32_t kBarBackground = 0xE4E4E4;
+constexpr std::uint32_t kFadedGreen = 0x94D5B6;  // the accent at alpha 110 over white: a disabled button
+
+// An event parameter as the outbox records it: ["key","value"], JSON-escaped.
+std::string Param(const std::string& key, const std::wstring& value) {
+  std::string escaped;
+  for (const char c : oku::Utf8FromWide(value)) {
+    if (c == '\\' || c == '"') escaped += '\\';
+    escaped += c;
+  }
+  return "[\"" + key + "\",\"" + escaped + "\"]";
+}
+
+// The lines appear in the log in this order.
+::testing::AssertionResult LoggedInOrder(const std::wstring& log, const std::vector<std::wstring>& lines) {
+  std::size_t at = 0;
+  for (const std::wstring& line : lines) {
+    const std::size_t found = log.find(line, at);
+    if (found == std::wstring::npos) return ::testing::AssertionFailure() << "not logged in order: " << oku::Utf8FromWide(line);
+    at = found + line.size();
+  }
+  return ::testing::AssertionSuccess();
+}
 
 class WindowScenario : public ::testing::Test {
  protected:
@@ -136,7 +158,9 @@ TEST_F(WindowInstall, OptionsViewInstallProgressAndCompletion) {
   const Screen options = Snapshot("options_view");
   EXPECT_NEAR(LongestRun(options, window, L::kInstallButtonEdge, dpi, kGreen), 102, 3);
   EXPECT_GT(CountColour(options, window, L::kTickBox, dpi, kGreen), 30);
-  EXPECT_EQ(OutboxEvents("setup_ui_window_initialized").size(), 1u);
+  const auto initialized = OutboxEvents("setup_ui_window_initialized");
+  ASSERT_EQ(initialized.size(), 1u);
+  EXPECT_NE(initialized[0].find(Param("is_update_mode", L"false")), std::string::npos) << initialized[0];
   for (const char* group : {"lantern", "core", "ui"}) {
     EXPECT_EQ(OutboxEvents(std::string("setup_extract_") + group + "_resources_completed").size(), 1u) << group;
   }
@@ -144,8 +168,11 @@ TEST_F(WindowInstall, OptionsViewInstallProgressAndCompletion) {
   ClickControl(window, L::kInstallButton, dpi);
   ASSERT_TRUE(WaitUntil([&] { return ProgressBarShown(window, dpi); }, 30000)) << "no progress view";
   EXPECT_FALSE(InstallButtonShown(window, dpi));
-  ASSERT_EQ(OutboxEvents("setup_ui_click_install").size(), 1u);
-  EXPECT_NE(OutboxEvents("setup_ui_click_install")[0].find("[\"auto_start\",\"true\"]"), std::string::npos);
+  const auto clicked = OutboxEvents("setup_ui_click_install");
+  ASSERT_EQ(clicked.size(), 1u);
+  EXPECT_NE(clicked[0].find("[\"auto_start\",\"true\"]"), std::string::npos);
+  EXPECT_NE(clicked[0].find(Param("install_path", DefaultInstallDir())), std::string::npos) << clicked[0];
+  EXPECT_NE(clicked[0].find(Param("is_override", L"false")), std::string::npos) << clicked[0];
 
   // The bar grows with the posted percentages and its text changes with it.
   Screen previous = CaptureScreen();
@@ -193,6 +220,13 @@ TEST_F(WindowInstall, OptionsViewInstallProgressAndCompletion) {
   EXPECT_FALSE(PathExists(DesktopDirectory() + L"\\oku.compass.lnk"));
   EXPECT_FALSE(PathExists(workingDir)) << "working directory left behind";
   EXPECT_EQ(OutboxEvents("setup_complete_installation").size(), 1u);
+  // The window's own lines, from its start to the progress view.
+  const std::wstring log = oku::WideFromUtf8(oku::test::ReadFileBytes(dir + L"\\oku_install.log"));
+  EXPECT_TRUE(LoggedInOrder(log, {L"设置阴影！", L"设置字体，dpi 为：96", L"m_pAutoStart visible", L"显示关闭按钮",
+                                  L"显示最小化按钮", L"显示安装按钮", L"显示文件选择按钮", L"隐藏进度条", L"隐藏进度文本",
+                                  L"m_pPathInputContainer visible", L"m_pPathInput visible", L"startProgress",
+                                  L"隐藏关闭按钮", L"隐藏最小化按钮", L"隐藏安装按钮", L"隐藏文件选择按钮", L"显示进度条",
+                                  L"显示进度文本", L"预处理线程创建成功"}));
 }
 
 TEST_F(WindowInstall, CloseDuringProgressWaitsForTheInstallation) {
@@ -272,11 +306,17 @@ TEST_F(WindowOptions, CheckBoxTitleBandAndCancelledPicker) {
   EXPECT_NE(PickerTitleText(picker).find(L"Oku.compass 安装路径"), std::wstring::npos);
   PickerPress(picker, IDCANCEL);
   EXPECT_TRUE(WaitUntil([] { return !OutboxEvents("setup_ui_select_folder_cancelled").empty(); }, 10000));
-  EXPECT_EQ(OutboxEvents("setup_ui_click_select_folder").size(), 1u);
+  const auto selecting = OutboxEvents("setup_ui_click_select_folder");
+  ASSERT_EQ(selecting.size(), 1u);
+  EXPECT_NE(selecting[0].find(Param("current_path", DefaultInstallDir())), std::string::npos) << selecting[0];
+  EXPECT_NE(OutboxEvents("setup_ui_select_folder_cancelled")[0].find(Param("action", L"cancelled")), std::string::npos);
 
   // Minimise, then close from the title bar: nothing was installed.
   ClickControl(window, L::kMinButton, dpi);
   EXPECT_TRUE(WaitUntil([&] { return ::IsIconic(window) != FALSE; }, 10000));
+  const auto minimised = OutboxEvents("setup_ui_click_minimize");
+  ASSERT_EQ(minimised.size(), 1u);
+  EXPECT_NE(minimised[0].find(Param("action", L"minimize")), std::string::npos) << minimised[0];
   ::ShowWindow(window, SW_RESTORE);
   ::SetForegroundWindow(window);
   ::Sleep(500);
@@ -323,6 +363,7 @@ TEST_F(WindowOptions, FolderPickerAndUnusableFolders) {
   EXPECT_EQ(ShownPath(window, dpi), L"C:\\oku.compass");
   ASSERT_EQ(OutboxEvents("setup_ui_path_changed").size(), 1u);
   EXPECT_NE(OutboxEvents("setup_ui_path_changed")[0].find("[\"new_path\",\"C:\\\\oku.compass\"]"), std::string::npos);
+  EXPECT_NE(OutboxEvents("setup_ui_path_changed")[0].find(Param("old_path", DefaultInstallDir())), std::string::npos);
   Snapshot("folder_picked");
 
   const bool haveDrives = std::getenv("OKU_DRIVE_R") && std::getenv("OKU_DRIVE_S");
@@ -340,7 +381,9 @@ TEST_F(WindowOptions, FolderPickerAndUnusableFolders) {
       EXPECT_GT(CountReddish(screen, window, L::kInfoLabel, dpi), 40) << "no red message";
       EXPECT_GT(CountColour(screen, window, L::kTickBox, dpi, kGreen), 0);  // still laid out
       EXPECT_EQ(ShownPath(window, dpi), c.path);
-      // The disabled install button sends nothing.
+      // The disabled install button looks faded and sends nothing.
+      EXPECT_FALSE(InstallButtonShown(window, dpi)) << "looks like an enabled button";
+      EXPECT_GT(CountColour(screen, window, L::kInstallButtonEdge, dpi, kFadedGreen), 80) << "button not shown";
       ClickControl(window, L::kInstallButton, dpi);
       ::Sleep(800);
       EXPECT_TRUE(OutboxEvents("setup_ui_click_install").empty());
@@ -365,6 +408,7 @@ TEST_F(WindowOptions, FolderPickerAndUnusableFolders) {
   // A good pick clears the message and enables installing there.
   ASSERT_TRUE(PickFolder(window, dpi, {L"(C:)"}));
   EXPECT_LT(CountReddish(CaptureScreen(), window, L::kInfoLabel, dpi), 5);
+  EXPECT_TRUE(InstallButtonShown(window, dpi)) << "the enabled look is not back";
   ClickControl(window, L::kInstallButton, dpi);
   EXPECT_TRUE(WaitUntil([&] { return ProgressBarShown(window, dpi) || !FindSetupWindow(); }, 30000));
   ExpectCompletion(setup, "picked_folder_installed");
@@ -435,6 +479,10 @@ TEST_F(WindowChecks, EarlierInstallationElsewhereIsRemoved) {
   ASSERT_TRUE(PickFolder(window, dpi, {L"(C:)"}));
   ClickControl(window, L::kInstallButton, dpi);
   ExpectCompletion(setup, "earlier_installation_replaced");
+  const auto clicked = OutboxEvents("setup_ui_click_install");
+  ASSERT_EQ(clicked.size(), 1u);
+  EXPECT_NE(clicked[0].find(Param("install_path", L"C:\\oku.compass")), std::string::npos) << clicked[0];
+  EXPECT_NE(clicked[0].find(Param("is_override", L"true")), std::string::npos) << clicked[0];
   EXPECT_FALSE(PathExists(old + L"\\oku.compass.exe")) << "the earlier installation is still there";
   EXPECT_EQ(ReadProductValue(L"OkuInstallPath"), L"C:\\oku.compass");
   EXPECT_TRUE(PathExists(L"C:\\oku.compass\\oku.compass.exe"));
@@ -468,6 +516,9 @@ TEST_F(WindowUpdate, UpdateModeReinstallsWithoutOptions) {
   EXPECT_TRUE(value.present);
   EXPECT_EQ(value.AsString(), L"");
   EXPECT_TRUE(OutboxEvents("setup_ui_click_install").empty());
+  const auto initialized = OutboxEvents("setup_ui_window_initialized");
+  ASSERT_EQ(initialized.size(), 1u);
+  EXPECT_NE(initialized[0].find(Param("is_update_mode", L"true")), std::string::npos) << initialized[0];
 }
 
 TEST_F(WindowInstance, SecondInstallerBringsTheWindowBack) {
@@ -505,6 +556,19 @@ TEST_F(WindowHighDpi, LaidOutFor144Dpi) {
   const Screen screen = Snapshot("dpi_144");
   EXPECT_NEAR(LongestRun(screen, window, L::kInstallButtonEdge, dpi, kGreen), 154, 4);  // 104 wide, scaled
   EXPECT_GT(CountColour(screen, window, L::kTickBox, dpi, kGreen), 60);
+  // The title band drags the window over its whole scaled height (60 pixels).
+  RECT before{};
+  ::GetWindowRect(window, &before);
+  const POINT grip = CentreOf(window, Area{0, 30, 560, 40}, dpi);
+  ASSERT_GT(grip.y - before.top, 40);
+  Drag(grip, POINT{grip.x + 50, grip.y + 30});
+  RECT after{};
+  WaitUntil([&] {
+    ::GetWindowRect(window, &after);
+    return after.left != before.left;
+  }, 5000);
+  EXPECT_EQ(after.left - before.left, 50);
+  EXPECT_EQ(after.top - before.top, 30);
   // The toggle and the close button at their scaled places.
   ClickControl(window, L::kCheckBox, dpi);
   EXPECT_TRUE(WaitUntil([] { return OutboxEvents("setup_ui_toggle_autostart").size() == 1; }, 10000));
