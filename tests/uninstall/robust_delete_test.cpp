@@ -426,6 +426,70 @@ TEST_F(BareState, SelfDeleteWaitsOnlyForTheUninstallFolderLeftoversAndRestartDel
   EXPECT_FALSE(NeedsSelfDelete(root));
   oku::test::RemoveUnixSymlink(root + L"\\linked");
   EXPECT_TRUE(NeedsSelfDelete(root));
+
+  // A file named like the folder is not the folder.
+  const std::wstring fileNamed = scratch_.Child(L"selfdelete_file");
+  ::CreateDirectoryW(fileNamed.c_str(), nullptr);
+  oku::test::WriteFileBytes(fileNamed + L"\\uninstall", "not a folder");
+  EXPECT_FALSE(NeedsSelfDelete(fileNamed));
+}
+
+// The delayed removal as the uninstaller's copy runs it (parent id 0: no process to wait for):
+// a plain directory goes, also what is inside "uninstall"; a link inside "uninstall" is never
+// walked through, and a directory that still holds a version folder is left alone, link and all.
+// The copy has itself deleted afterwards.
+TEST_F(BareState, DelayedRemovalNeverReachesThroughALink) {
+  const std::wstring outside = scratch_.Child(L"outside_remover");
+  ::CreateDirectoryW(outside.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::WriteFileBytes(outside + L"\\canary.txt", "keep"));
+  const struct {
+    const char* label;
+    const wchar_t* link;  // relative to the directory; null: none
+    bool versionFolder;
+  } cases[] = {
+      {"plain", nullptr, false},
+      {"link inside uninstall", L"uninstall\\linked", false},
+      {"link inside the version folder", L"2.0.0.1\\linked", true},
+  };
+  int n = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::wstring root = scratch_.Child(L"remover" + std::to_wstring(n));
+    ::CreateDirectoryW(root.c_str(), nullptr);
+    ::CreateDirectoryW((root + L"\\uninstall").c_str(), nullptr);
+    oku::test::WriteFileBytes(root + L"\\uninstall\\OkuUninstall.exe", "uninstaller");
+    oku::test::WriteFileBytes(root + L"\\oku_install.log", "log");
+    if (c.versionFolder) ::CreateDirectoryW((root + L"\\" + kPv).c_str(), nullptr);
+    if (c.link) {
+      ASSERT_TRUE(oku::test::MakeUnixSymlink(outside, root + L"\\" + c.link));
+    }
+
+    const std::wstring copy = scratch_.Child(L"remover_copy" + std::to_wstring(n++) + L".exe");
+    ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\OkuUninstall.exe", copy));
+    const oku::test::ChildResult run =
+        oku::test::RunChild(L"\"" + copy + L"\" --remove-directory-after-exit=0 \"" + root + L"\"", 60000);
+    ASSERT_TRUE(run.started);
+    ASSERT_FALSE(run.timedOut);
+    EXPECT_TRUE(oku::FileExists(outside + L"\\canary.txt"));
+    EXPECT_EQ(oku::test::ReadFileBytes(outside + L"\\canary.txt"), "keep");
+    if (!c.link) {
+      EXPECT_EQ(run.exitCode, 0u);
+      EXPECT_FALSE(oku::PathExists(root));
+    } else {
+      EXPECT_EQ(run.exitCode == 0, !oku::PathExists(root)) << run.exitCode;
+    }
+    if (c.versionFolder) {
+      EXPECT_EQ(run.exitCode, 1u);
+      EXPECT_TRUE(oku::FileExists(root + L"\\uninstall\\OkuUninstall.exe"));
+    }
+    bool copyGone = false;
+    for (int i = 0; i < 200 && !copyGone; ++i) {
+      copyGone = !oku::PathExists(copy);
+      if (!copyGone) ::Sleep(50);
+    }
+    EXPECT_TRUE(copyGone) << "the copy has itself deleted";
+    if (c.link) oku::test::RemoveUnixSymlink(root + L"\\" + c.link);
+  }
 }
 
 TEST_F(BareState, DelayedRemovalTakesOnlyAPlainExistingDirectory) {
