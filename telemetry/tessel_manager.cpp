@@ -110,11 +110,11 @@ std::optional<std::string> TesselBinding::GetT36() {
     std::lock_guard<std::mutex> lock(queryLock_);
     if (initialized_.load() && cache_[0] == '\0') {
       if (const auto get = reinterpret_cast<GetIdFn>(reinterpret_cast<void*>(Export("b")))) {
-        char buffer[sizeof(cache_)] = {};
-        if (get(appKey_.c_str(), buffer, static_cast<int>(sizeof(buffer))) == 0) {
-          std::memcpy(cache_, buffer, sizeof(cache_));
-          // A library that fills all 70 bytes must not make the cache run past its end.
-          cache_[sizeof(cache_) - 1] = '\0';
+        char buffer[kIdBufferSize] = {};
+        if (get(appKey_.c_str(), buffer, kIdBufferSize) == 0) {
+          std::memcpy(cache_, buffer, kIdBufferSize);
+          // A library that fills all 70 bytes without a terminator still leaves a terminated cache.
+          cache_[kIdBufferSize] = '\0';
         }
       }
     }
@@ -141,7 +141,11 @@ TesselManager& TesselManager::Instance() {
   return manager;
 }
 
-TesselManager::TesselManager() { g_manager.store(this); }
+// The binding is created first, so it is destroyed after the manager, whose Release uses it.
+TesselManager::TesselManager() {
+  TesselBinding::Instance();
+  g_manager.store(this);
+}
 
 TesselManager::~TesselManager() { g_manager.store(nullptr); }
 

@@ -58,7 +58,9 @@ class TesselBinding {
   std::atomic<HMODULE> module_{nullptr};
   std::atomic<bool> initialized_{false};
   std::string appKey_;  // written once under initLock_ before initialized_ becomes true
-  char cache_[70] = {};
+  // The library fills a 70-byte buffer; one byte more keeps a 70-character identifier whole.
+  static constexpr int kIdBufferSize = 70;
+  char cache_[kIdBufferSize + 1] = {};
 };
 
 class TesselManager {

@@ -138,6 +138,50 @@ TEST(Scenario, TesselIdentifier) {
   EXPECT_EQ(expected, g_answer);
 }
 
+TEST(Scenario, TesselCacheAndReload) {
+  OKU_SCENARIO_ONLY();
+  const std::wstring work = WorkDirectory();
+  const std::wstring sdk = SdkDirectory(work);
+  ASSERT_TRUE(CopyBinaries(sdk, {{L"telemetry_long_id_tessel.dll", L"tessel.dll"}}));
+  InitLog(work, L"tessel.log");
+  ::SetEnvironmentVariableW(L"OKU_FAKE_TESSEL_EMPTY", L"1");
+
+  TesselManager& manager = TesselManager::Instance();
+  manager.Init(sdk);
+  ASSERT_TRUE(TesselBinding::Instance().IsInitialized());
+  const HMODULE module = ::GetModuleHandleW((sdk + L"\\tessel.dll").c_str());
+  ASSERT_NE(nullptr, module);
+  using CallsFn = int(__cdecl*)();
+  const auto calls = reinterpret_cast<CallsFn>(reinterpret_cast<void*>(::GetProcAddress(module, "calls")));
+  ASSERT_NE(nullptr, calls);
+
+  // While the library has no identifier, every query asks it again.
+  const int afterInit = calls();
+  EXPECT_GE(afterInit, 1);
+  EXPECT_EQ("", manager.GetT36());
+  EXPECT_EQ("", manager.GetT36());
+  EXPECT_EQ(afterInit + 2, calls());
+
+  // An identifier that fills the whole 70-byte buffer is kept whole, and never asked for again.
+  ::SetEnvironmentVariableW(L"OKU_FAKE_TESSEL_EMPTY", nullptr);
+  std::string expected;
+  for (int i = 0; i < 70; ++i) expected.push_back(static_cast<char>('a' + i % 26));
+  EXPECT_EQ(expected, manager.GetT36());
+  EXPECT_EQ(expected, manager.GetT36());
+  EXPECT_EQ(afterInit + 3, calls());
+
+  // Release unloads the library (its file can go) and keeps the identifier; Init loads it again.
+  manager.Release();
+  EXPECT_FALSE(TesselBinding::Instance().IsInitialized());
+  EXPECT_EQ(nullptr, ::GetModuleHandleW((sdk + L"\\tessel.dll").c_str()));
+  EXPECT_EQ(expected, manager.GetT36());
+  manager.Init(sdk);
+  EXPECT_TRUE(TesselBinding::Instance().IsInitialized());
+  EXPECT_NE(nullptr, ::GetModuleHandleW((sdk + L"\\tessel.dll").c_str()));
+  EXPECT_EQ(expected, manager.GetT36());
+  EXPECT_EQ(2u, CountOf(LogText(work), "初始化 TesselSDK 成功！返回码: 0"));
+}
+
 TEST(TesselManagerTest, LoadStatusCodes) {
   ScratchDirectory work(L"tessel_status");
   EXPECT_EQ(0u, RunScenario("TesselStatusCodes", work.path()));
@@ -146,6 +190,11 @@ TEST(TesselManagerTest, LoadStatusCodes) {
 TEST(TesselManagerTest, IdentifierFromTheRealLibrary) {
   ScratchDirectory work(L"tessel_identifier");
   EXPECT_EQ(0u, RunScenario("TesselIdentifier", work.path()));
+}
+
+TEST(TesselManagerTest, CacheIsKeptWholeAndTheLibraryReloads) {
+  ScratchDirectory work(L"tessel_cache");
+  EXPECT_EQ(0u, RunScenario("TesselCacheAndReload", work.path()));
 }
 
 }  // namespace
