@@ -143,13 +143,14 @@ DWORD InstallThreadProc(InstallContext& context) {
 
   const int result = LaunchMiniInstaller(launcher, installDir, context.GetWorkingDirectory());
   LogInfo(L"StartInstallation result: " + oku::ToWide(result));
-  const std::string elapsed = ToNarrow(::GetTickCount64() - context.GetInstallStartTick());
+  // Measured when its event is sent, after the last records.
+  const auto elapsed = [&context] { return ToNarrow(::GetTickCount64() - context.GetInstallStartTick()); };
   if (result != 0) {
     LogInfo(L"Install failed with result: " + oku::ToWide(result));
     RollBackInstallerName(backupName);
     if (isNewInstall) RollBackNewInstallation(installDir);
     ReportInstallerFailed("installation_failed",
-                          {{"error_code", std::to_string(static_cast<unsigned>(result))}, {"installation_time", elapsed}});
+                          {{"error_code", std::to_string(static_cast<unsigned>(result))}, {"installation_time", elapsed()}});
     // No 100 %, no product start: the window shows the failure and stays until closed.
     context.InstallationFailed(result);
     return 0;
@@ -170,7 +171,7 @@ DWORD InstallThreadProc(InstallContext& context) {
       LogInfo(L"Version registry update completed");
     }
     EventReporter::Instance().Report("setup_complete_installation",
-                                     {{"installation_time", elapsed},
+                                     {{"installation_time", elapsed()},
                                       {"install_mode", "ui"},
                                       {"is_new_install", BoolText(!context.IsPathFromRegistry())},
                                       {"auto_launch", BoolText(context.IsAutoStart())}});

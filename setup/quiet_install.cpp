@@ -60,12 +60,16 @@ int CheckRequestedDirectory(const std::wstring& targetPath) {
   return 0;
 }
 
-// Waits while a product installer process still runs (it may have handed over to a child of the
-// same name), at most three minutes; the elapsed milliseconds go into the scope.
-void WaitForProductInstaller(EventScope& scope) {
+}  // namespace
+
+// Polls while the product installer started from D\mini_installer.exe still runs (a process of
+// that name elsewhere is not ours), at most limitMs; the elapsed seconds go into the scope.
+// Not static: the tests call it with a short limit.
+void WaitForProductInstaller(const std::wstring& installDir, EventScope& scope, std::uint64_t limitMs) {
+  const std::wstring image = JoinPath(installDir, L"mini_installer.exe");
   std::uint64_t elapsed = 0;
-  while (IsProcessRunning(L"mini_installer.exe")) {
-    if (elapsed > kWaitLimitMs - 1) {
+  while (!OpenProcessesByImage(L"mini_installer.exe", image).empty()) {
+    if (elapsed > limitMs - 1) {
       LogInfo(L"mini_installer.exe is timeout!!!");
       ReportInstallerFailed("timeout", {{"elapsed_seconds", ToNarrow(elapsed / 1000)}});
       break;
@@ -76,6 +80,8 @@ void WaitForProductInstaller(EventScope& scope) {
   LogInfo(L"mini_installer.exe is completed!!!");
   scope.Params()["elapsed_seconds"] = ToNarrow(elapsed / 1000);
 }
+
+namespace {
 
 // The product installer's copy in the installation directory has done its work (or will not
 // run); left there it would outlive an uninstall.
@@ -173,6 +179,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   EndLeftoverProductInstaller(installDir);
   if (!CopyFileWithReport(sourceInstaller, targetInstaller).success) {
     copyScope.SetError("mini_installer_copy_failed");
+    RemoveInstallerCopy(installDir);  // a partial copy
     return kQuietFilesFailed;
   }
   LogInfo(L"[Step3.2] 复制卸载器 OkuUninstall.exe");
@@ -232,15 +239,15 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   LogInfo(L"[Step7] 等待 mini_installer.exe 完成");
   EventScope waitScope("setup_wait_mini_installer_start", "setup_wait_mini_installer_completed", nullptr,
                        {{"timeout_seconds", "180"}});
-  WaitForProductInstaller(waitScope);
+  WaitForProductInstaller(installDir, waitScope, kWaitLimitMs);
 
-  const std::uint64_t elapsed = ::GetTickCount64() - t0;
   if (result != 0) {
     LogInfo(L"QuietInstall failed");
     RollBackInstallerName(backupName);
     if (isNewInstall) RollBackNewInstallation(installDir);
-    ReportInstallerFailed("installation_failed", {{"error_code", std::to_string(result)},
-                                                  {"installation_time", ToNarrow(elapsed)}});
+    // Windows exit codes in unsigned decimal, as the launch scope's failure has it.
+    ReportInstallerFailed("installation_failed", {{"error_code", ToNarrow(static_cast<std::uint32_t>(result))},
+                                                  {"installation_time", ToNarrow(::GetTickCount64() - t0)}});
   } else {
     LogInfo(L"QuietInstall success");
     if (isNewInstall) {
@@ -249,7 +256,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
       EventReporter::Instance().Report("setup_set_autostart_completed", {{"is_new_install", "true"}});
     }
     EventReporter::Instance().Report("setup_installation_completed",
-                                     {{"installation_time", ToNarrow(elapsed)},
+                                     {{"installation_time", ToNarrow(::GetTickCount64() - t0)},
                                       {"install_mode", "silent"},
                                       {"is_new_install", BoolText(isNewInstall)},
                                       {"auto_launch", BoolText(isAutoLaunch)}});

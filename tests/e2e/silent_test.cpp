@@ -35,8 +35,9 @@ DWORD ProductDword(const wchar_t* name) {
   return QueryRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass", name).AsDword();
 }
 
-// The installed product's files, its records and the installer's own leftovers.
-void ExpectInstalledInto(const std::wstring& dir, const std::wstring& productVersion) {
+// The installed product's files, its records and the installer's own leftovers; without auto-start
+// (disable_autolaunch) there is no Run value.
+void ExpectInstalledInto(const std::wstring& dir, const std::wstring& productVersion, bool autoStart = true) {
   for (const wchar_t* file : {L"oku.compass.exe", L"chrome_proxy.exe", L"uninstall\\OkuUninstall.exe"}) {
     EXPECT_TRUE(PathExists(dir + L"\\" + file)) << dir << L"\\" << file;
   }
@@ -47,7 +48,7 @@ void ExpectInstalledInto(const std::wstring& dir, const std::wstring& productVer
   EXPECT_EQ(ProductValue(L"UninstallString"), dir + L"\\uninstall\\OkuUninstall.exe");
   EXPECT_EQ(ProductValue(L"pv"), productVersion);
   EXPECT_EQ(ProductValue(L"version"), SetupVersion());
-  EXPECT_EQ(RunValue(), L"\"" + dir + L"\\oku.compass.exe\"  --win-auto-start");
+  EXPECT_EQ(RunValue(), autoStart ? L"\"" + dir + L"\\oku.compass.exe\"  --win-auto-start" : L"");
   EXPECT_EQ(UrlProtocolCommand(), L"\"" + dir + L"\\oku.compass.exe\" \"%1\"");
   EXPECT_EQ(ProductValue(L"InstallerName"), L"OkuSetup.exe");
   EXPECT_TRUE(StrayWorkingDirectories().empty());
@@ -68,8 +69,66 @@ TEST(Silent, FreshInstallToTheDefaultDirectory) {
   // The session log ends in the installation directory, its path recorded.
   EXPECT_EQ(ProductValue(L"OkuInstallLogPath"), dir + L"\\oku_install.log");
   const std::wstring log = ReadText(dir + L"\\oku_install.log");
-  EXPECT_NE(log.find(L"[Step9] 清理临时文件"), std::wstring::npos);
-  EXPECT_NE(log.find(L"QuietInstall result: 0"), std::wstring::npos);
+  // The run's steps in their order: each message at the start of a line (after the time and the
+  // session), in full where it has no variable part.
+  struct Line {
+    std::wstring text;
+    bool whole;
+  };
+  const std::vector<Line> ordered = {
+      {std::wstring(40, L'='), true},
+      {L"🔑 Session ID: ", false},
+      {L"⏱️ 启动时间: ", false},
+      {std::wstring(40, L'='), true},
+      {L"检查通过，允许继续安装", true},
+      {L"Command line arguments: /S", true},
+      {L"isQuiet = true,Argument /S", true},
+      {L"临时目录策略: ", false},
+      {L"开始解压上报系统资源...", true},
+      {L"上报系统资源解压完成", true},
+      {L"上报系统初始化完成", true},
+      {L"开始解压核心安装资源...", true},
+      {L"核心安装资源解压完成", true},
+      {L"静默安装模式 - 跳过UI资源解压", true},
+      {L"[Step0] 解压安装程序文件", true},
+      {L"GetInstallPathFromRegistry path: ", true},
+      {L"[Step3] 准备复制文件", true},
+      {L"  mini_installer 源: ", false},
+      {L"  mini_installer 目标: " + dir + L"\\mini_installer.exe", true},
+      {L"  卸载器源: ", false},
+      {L"  卸载器目标: " + dir + L"\\OkuUninstall.exe", true},
+      {L"[Step2] 检查并创建安装目录", true},
+      {L"Successfully created install directory " + dir, true},
+      {L"[Step3] ========== 开始复制文件 ==========", true},
+      {L"[Step3.1] 复制 mini_installer.exe", true},
+      {L"[Step3.2] 复制卸载器 OkuUninstall.exe", true},
+      {L"[Step3] ========== 文件复制完成 ==========", true},
+      {L"[Step4] 开始更新注册表", true},
+      {L"[Step5] 移动卸载器到 uninstall 目录", true},
+      {L"version.txt: " + SetupVersion(), true},
+      {L"No original InstallerName to backup", true},
+      {L"[Step6] 启动 mini_installer.exe", true},
+      {L"StartInstallation result: 0", true},
+      {L"[Step7] 等待 mini_installer.exe 完成", true},
+      {L"mini_installer.exe is completed!!!", true},
+      {L"QuietInstall success", true},
+      {L"[Step8] 设置开机自启动", true},
+      {L"等待上报完成...", true},
+      {L"上报等待完成", true},
+      {L"[Step9] 清理临时文件", true},
+      {L"========== logRegistryValue start ==========", true},
+      {L"OkuInstallPath: " + dir, true},
+      {L"logRegistryValue end", true},
+      {L"QuietInstall result: 0", true},
+      {L"静默安装结束，结果: 0", true},
+  };
+  size_t at = 0;
+  for (const Line& line : ordered) {
+    const std::wstring needle = L"] " + line.text + (line.whole ? L"\n" : L"");
+    const size_t found = log.find(needle, at);
+    EXPECT_NE(found, std::wstring::npos) << "missing, or out of order: " << line.text;
+    if (found != std::wstring::npos) at = found + needle.size();
+  }
 
   // The desktop shortcut the product made is renamed.
   EXPECT_TRUE(PathExists(Desktop() + L"\\oku.lnk"));
@@ -121,7 +180,18 @@ TEST(Silent, FreshInstallToTheDefaultDirectory) {
   if (const Event* created = FindEvent(events, "setup_create_install_directory_completed")) {
     EXPECT_EQ(created->Param("status"), "created");
   }
+  if (const Event* launching = FindEvent(events, "setup_installation_started")) {
+    EXPECT_EQ(launching->Param("install_path"), oku::Utf8FromWide(dir));
+    EXPECT_EQ(launching->Param("auto_launch"), "true");
+    EXPECT_EQ(launching->Param("is_override"), "false");
+    EXPECT_EQ(launching->Param("use_admin_mode"), "false");
+  }
+  if (const Event* waited = FindEvent(events, "setup_wait_mini_installer_completed")) {
+    EXPECT_EQ(waited->Param("timeout_seconds"), "180");
+    EXPECT_TRUE(waited->Has("elapsed_seconds"));
+  }
   if (const Event* completed = FindEvent(events, "setup_installation_completed")) {
+    EXPECT_GT(std::stoull("0" + completed->Param("installation_time")), 0u);
     EXPECT_EQ(completed->Param("install_mode"), "silent");
     EXPECT_EQ(completed->Param("is_new_install"), "true");
     EXPECT_EQ(completed->Param("auto_launch"), "true");
@@ -157,7 +227,7 @@ TEST(Silent, TargetPathForms) {
   // Capital D keeps the "=": the path "=C:\..." is no directory anyone asked for.
   ForgetInstallationRecords();
   const Outcome upper = InstallSilently(L"/D=C:\\OkuE2E\\upper");
-  EXPECT_NE(upper.exitCode, 0u);
+  EXPECT_EQ(upper.exitCode, 1006u);
   EXPECT_FALSE(PathExists(L"C:\\OkuE2E\\upper\\oku.compass.exe"));
 }
 
@@ -168,7 +238,7 @@ TEST(Silent, ReinstallKeepsTheRecordedDirectory) {
 
   const Outcome again = InstallSilently(L"/DC:\\Elsewhere disable_autolaunch");
   EXPECT_EQ(again.exitCode, 0u);
-  ExpectInstalledInto(DefaultInstallDir(), ProductVersionNew());
+  ExpectInstalledInto(DefaultInstallDir(), ProductVersionNew(), false);
   EXPECT_FALSE(PathExists(L"C:\\Elsewhere")) << "a recorded installation ignores /D";
   EXPECT_FALSE(ProductValuePresent(L"quietSilentInstall")) << "written for new installations only";
   EXPECT_EQ(ProductDword(L"InstallAutoLaunch"), 0u);
@@ -329,6 +399,10 @@ TEST(Silent, DamagedPayloadEndsWith1392) {
       EXPECT_EQ(run.boxes[0].caption, L"安装失败");
       EXPECT_EQ(run.boxes[0].text, text);
     }
+    // The core group is not extracted after the analytics group failed.
+    const std::wstring log = ReadText(TempLogPath());
+    EXPECT_NE(log.find(L"解压上报资源失败"), std::wstring::npos);
+    EXPECT_EQ(log.find(L"开始解压核心安装资源..."), std::wstring::npos);
     EXPECT_FALSE(PathExists(DefaultInstallDir()));
     EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath"));
     EXPECT_TRUE(StrayWorkingDirectories().empty());
@@ -386,12 +460,19 @@ TEST_F(SilentDrives, NoWorkingDirectoryEndsWith3) {
   RunOptions options;
   options.environment = {{L"TEMP", readOnly}, {L"TMP", readOnly}, {L"LANTERN_OUTBOX", localAppData + L"\\outbox.jsonl"}};
   const Outcome run = RunProgram(L"P:\\OkuSetup.exe /S", options);
+  // Window mode says so in a box, then ends the same way.
+  const Outcome windowRun = RunProgram(L"P:\\OkuSetup.exe", options);
   for (const wchar_t* key : {folders, resolved}) {
     ::RegSetKeyValueW(HKEY_CURRENT_USER, key, L"Local AppData", REG_SZ, localAppData.c_str(),
                       static_cast<DWORD>((localAppData.size() + 1) * sizeof(wchar_t)));
   }
   EXPECT_EQ(run.exitCode, 3u);
   EXPECT_TRUE(run.boxes.empty()) << "a silent run waits for nobody";
+  EXPECT_FALSE(windowRun.timedOut);
+  EXPECT_EQ(windowRun.exitCode, 3u);
+  ASSERT_EQ(windowRun.boxes.size(), 1u);
+  EXPECT_EQ(windowRun.boxes[0].caption, L"安装失败");
+  EXPECT_EQ(windowRun.boxes[0].text, L"无法创建临时目录，请检查磁盘空间或权限后重试");
   EXPECT_FALSE(PathExists(DefaultInstallDir()));
 }
 

@@ -16,13 +16,19 @@
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
+#include "common/registry.h"
 #include "setup/install_records.h"
 #include "setup/pipeline.h"
 #include "setup/product_installer.h"
 #include "setup/progress_simulator.h"
+#include "setup/quiet_install.h"
 #include "tests/setup/pipeline_test_support.h"
 #include "tests/support/test_support.h"
+#include "telemetry/event_reporter.h"
 #include "tests/uninstall/removal_test_util.h"
+
+// The silent installation's poll after the product installer (setup/quiet_install.cpp).
+void WaitForProductInstaller(const std::wstring& installDir, EventScope& scope, std::uint64_t limitMs);
 
 namespace {
 
@@ -206,15 +212,24 @@ TEST_F(PipelineTest, InstallsIntoAFreshDirectoryThenOverTheExistingOne) {
     ASSERT_EQ(started.size(), 1u);
     EXPECT_TRUE(Outbox::Has(started[0], "is_override", "false"));
     EXPECT_TRUE(Outbox::Has(started[0], "use_admin_mode", "false"));
+    EXPECT_TRUE(Outbox::Has(started[0], "install_path", Outbox::Json(dir)));
+    EXPECT_TRUE(Outbox::Has(started[0], "auto_launch", "true"));
     const auto completed = outbox.Events("setup_complete_installation");
     ASSERT_EQ(completed.size(), 1u);
     EXPECT_TRUE(Outbox::Has(completed[0], "is_new_install", "true"));
     EXPECT_TRUE(Outbox::Has(completed[0], "install_mode", "ui"));
+    EXPECT_TRUE(Outbox::Has(completed[0], "auto_launch", "true"));
+    // Measured when it is sent: the whole installation took longer than a millisecond.
+    EXPECT_EQ(completed[0].find("[\"installation_time\",\"0\"]"), std::string::npos);
+    EXPECT_NE(completed[0].find("[\"installation_time\",\""), std::string::npos);
     EXPECT_TRUE(outbox.Events("setup_installer_failed").empty());
   }
 
-  // Again over the same, now recorded directory, whose uninstall folder holds an older uninstaller.
+  // Again over the same, now recorded directory, whose uninstall folder holds an older uninstaller,
+  // with an empty version.txt: no "version" record is written.
   ASSERT_TRUE(oku::test::WriteFileBytes(dir + L"\\uninstall\\OkuUninstall.exe", "an older uninstaller"));
+  ASSERT_TRUE(oku::test::WriteFileBytes(work_ + L"\\version.txt", ""));
+  ASSERT_TRUE(DeleteRegistryValue(HKEY_CURRENT_USER, oku::test::kProductKey, L"version"));
   ReopenLog(L"pipeline_again.log");
   Outbox outbox;
   Installation& run = NewInstallation(dir, work_);
@@ -228,6 +243,9 @@ TEST_F(PipelineTest, InstallsIntoAFreshDirectoryThenOverTheExistingOne) {
   EXPECT_FALSE(oku::PathExists(dir + L"\\OkuUninstall.exe"));
   EXPECT_EQ(ProductValue(L"OkuInstallPath"), dir);
   EXPECT_EQ(ProductValue(L"pv"), kNewVersion);
+  ExpectLogged({L"version.txt file exists, size: 0", L"WARNING: version.txt is empty"});
+  EXPECT_FALSE(log_->Has(L"Version registry update completed"));
+  EXPECT_FALSE(ProductValuePresent(L"version"));
   const auto started = outbox.Events("setup_installation_started");
   ASSERT_EQ(started.size(), 1u);
   EXPECT_TRUE(Outbox::Has(started[0], "is_override", "true"));
@@ -352,6 +370,119 @@ oku::KernelHandle StartInstallerProcess(const std::wstring& exe, bool suspended)
   }
   ::CloseHandle(info.hThread);
   return oku::KernelHandle(info.hProcess);
+}
+
+// The silent installation stops with its code when the directory cannot be made (1000) or the
+// uninstaller cannot be moved (1004); the product installer is not started, and a new
+// installation leaves no records.
+TEST_F(PipelineTest, SilentRunStopsBeforeTheProductInstallerWithItsCode) {
+  struct Case {
+    const char* label;
+    bool recorded;  // the directory comes from the record, else from /D
+    int code;
+    const char* failedEvent;
+    const wchar_t* line;
+  } cases[] = {
+      {"directory under a file", true, kQuietCreateDirFailed, "setup_create_install_directory_failed",
+       L"Failed to create install directory"},
+      {"uninstall is a file", false, kQuietMoveUninstallerFailed, "setup_move_uninstaller_failed",
+       L"移动卸载器失败，停止安装！"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    oku::test::CleanProductUserState();
+    const std::wstring base = scratch_.Child(L"silent" + std::to_wstring(++index));
+    ASSERT_TRUE(::CreateDirectoryW(base.c_str(), nullptr));
+    std::wstring dir;
+    if (c.recorded) {
+      ASSERT_TRUE(oku::test::WriteFileBytes(base + L"\\blocker", "a file"));
+      dir = base + L"\\blocker\\Application";
+      ASSERT_TRUE(SetRegistryString(HKEY_CURRENT_USER, oku::test::kProductKey, L"OkuInstallPath", dir));
+    } else {
+      dir = base + L"\\Application";
+      ASSERT_TRUE(::CreateDirectoryW(dir.c_str(), nullptr));
+      ASSERT_TRUE(oku::test::WriteFileBytes(dir + L"\\uninstall", "a file"));
+    }
+    ReopenLog(L"silent" + std::to_wstring(index) + L".log");
+    Outbox outbox;
+    EXPECT_EQ(QuietInstall(work_, true, false, c.recorded ? std::wstring() : dir), c.code);
+    ExpectLogged({c.line});
+    ASSERT_EQ(outbox.Events(c.failedEvent).size(), 1u);
+    EXPECT_TRUE(outbox.Events("setup_launch_mini_installer_start").empty());
+    EXPECT_FALSE(log_->Has(L"[Step6] 启动 mini_installer.exe"));
+    EXPECT_FALSE(oku::PathExists(dir + L"\\mini_installer.exe"));
+    EXPECT_FALSE(oku::PathExists(dir + L"\\oku.compass.exe"));
+    if (!c.recorded) {
+      EXPECT_TRUE(Outbox::Has(outbox.Events(c.failedEvent)[0], "error", "move_failed"));
+      EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath")) << "a failed new installation leaves no records";
+      EXPECT_FALSE(ProductValuePresent(L"UninstallString"));
+    }
+  }
+}
+
+// A product installer exit code of 0x80000000 or more reads the same, unsigned, in the launch
+// scope's failure and in the installation's failure; it is the silent run's result.
+TEST_F(PipelineTest, SilentRunReportsAHighExitCodeUnsigned) {
+  ScopedEnv code(L"OKU_DEMO_INSTALLER_EXIT_CODE", L"3221225477");  // 0xC0000005
+  Outbox outbox;
+  EXPECT_EQ(static_cast<DWORD>(QuietInstall(work_, true, false, install_)), 0xC0000005u);
+  const auto launch = outbox.Events("setup_launch_mini_installer_failed");
+  ASSERT_EQ(launch.size(), 1u);
+  EXPECT_TRUE(Outbox::Has(launch[0], "error_code", "3221225477"));
+  const auto failed = outbox.Events("setup_installer_failed");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_TRUE(Outbox::Has(failed[0], "reason", "installation_failed"));
+  EXPECT_TRUE(Outbox::Has(failed[0], "error_code", "3221225477"));
+  EXPECT_FALSE(oku::PathExists(install_ + L"\\mini_installer.exe"));
+  EXPECT_FALSE(ProductValuePresent(L"OkuInstallPath")) << "a failed new installation leaves no records";
+}
+
+// The poll after the product installer waits only for the one started from the installation
+// directory, and gives up after its limit (three minutes in the installer, 2 s here).
+TEST_F(PipelineTest, SilentPollWaitsForOurProductInstallerOnlyAndTimesOut) {
+  const std::wstring elsewhere = scratch_.Child(L"elsewhere");
+  StageInstallDir(install_, "demo");
+  StageInstallDir(elsewhere, "demo");
+  oku::KernelHandle foreign = StartInstallerProcess(elsewhere + L"\\mini_installer.exe", true);
+  ASSERT_TRUE(foreign);
+  {
+    Outbox outbox;
+    {
+      EventScope scope("test_wait_start", "test_wait_completed", nullptr, {});
+      WaitForProductInstaller(install_, scope, 2000);
+    }
+    const auto completed = outbox.Events("test_wait_completed");
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_TRUE(Outbox::Has(completed[0], "elapsed_seconds", "0")) << "another directory's installer is not ours";
+    EXPECT_TRUE(outbox.Events("setup_installer_failed").empty());
+    EXPECT_FALSE(log_->Has(L"mini_installer.exe is timeout!!!"));
+    ExpectLogged({L"mini_installer.exe is completed!!!"});
+  }
+  oku::KernelHandle ours = StartInstallerProcess(install_ + L"\\mini_installer.exe", true);
+  ASSERT_TRUE(ours);
+  {
+    Outbox outbox;
+    {
+      EventScope scope("test_wait_start", "test_wait_completed", nullptr, {});
+      WaitForProductInstaller(install_, scope, 2000);
+    }
+    const auto completed = outbox.Events("test_wait_completed");
+    ASSERT_EQ(completed.size(), 1u);
+    EXPECT_TRUE(Outbox::Has(completed[0], "elapsed_seconds", "2"));
+    const auto failed = outbox.Events("setup_installer_failed");
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_TRUE(Outbox::Has(failed[0], "reason", "timeout"));
+    EXPECT_TRUE(Outbox::Has(failed[0], "elapsed_seconds", "2"));
+    const std::wstring text = log_->Text();
+    const size_t timeout = text.find(L"mini_installer.exe is timeout!!!");
+    ASSERT_NE(timeout, std::wstring::npos);
+    EXPECT_NE(text.find(L"mini_installer.exe is completed!!!", timeout), std::wstring::npos);
+  }
+  for (oku::KernelHandle* process : {&foreign, &ours}) {
+    ::TerminateProcess(process->get(), 1);
+    ::WaitForSingleObject(process->get(), 10000);
+  }
 }
 
 DWORD ExitCodeOf(const oku::KernelHandle& process) {
