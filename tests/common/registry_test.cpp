@@ -52,6 +52,16 @@ TEST_F(RegistryTest, SetValueCreatesKeysAndWritesExactBytes) {
   EXPECT_NE(log.find("\\a\\b\\default操作成功"), std::string::npos);
 }
 
+// A key that cannot be created: nothing is written, one line names the key and the reason.
+TEST_F(RegistryTest, KeyThatCannotBeCreatedWritesNothing) {
+  const HKEY invalidRoot = reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(0x1234));
+  EXPECT_FALSE(SetRegistryString(invalidRoot, key_, L"text", L"x"));
+  const std::string log = LogText();
+  const std::string keyText(key_.begin(), key_.end());
+  EXPECT_NE(log.find("Unknown HKEY\\" + keyText + "无效的句柄"), std::string::npos) << log;
+  EXPECT_EQ(log.find("\\text"), std::string::npos) << "no write was attempted";
+}
+
 TEST_F(RegistryTest, DeleteValueAndKeyTree) {
   SetRegistryDword(HKEY_CURRENT_USER, key_ + L"\\sub\\deeper", L"v", 1);
   SetRegistryDword(HKEY_CURRENT_USER, key_, L"gone", 1);
@@ -119,6 +129,14 @@ TEST(RegistryTexts, Tables) {
       {19, L"未知错误，错误码：19", L"介质为写保护状态"},
       {234, L"未知错误，错误码：234", L"缓冲区太小，数据未能完全写入"},
       {1, L"未知错误，错误码：1", L"未知错误，错误码：1"},
+      {2, L"找不到指定的注册表项", L"找不到指定的注册表项"},
+      {6, L"无效的句柄", L"无效的句柄"},
+      {8, L"内存不足", L"内存不足"},
+      {87, L"无效的参数", L"无效的参数"},
+      {1009, L"注册表数据库格式错误", L"未知错误，错误码：1009"},
+      {1011, L"无法打开注册表项", L"未知错误，错误码：1011"},
+      {1013, L"无法写入注册表", L"无法写入注册表"},
+      {1015, L"注册表损坏", L"未知错误，错误码：1015"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(GetRegistryOpenErrorText(c.code), c.open) << c.code;

@@ -129,6 +129,53 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   CloseLogFile();
   EXPECT_EQ(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuUninstallLogPath").AsString(),
             finalDir + L"\\oku_uninstall.log");
+
+  // A name with neither "install" nor "uninstall" is recorded as the uninstaller's.
+  ClearLogPathValues();
+  InitLog(dir.path(), L"session.log");
+  SetFinalLogPath(finalDir);
+  CloseLogFile();
+  EXPECT_EQ(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuUninstallLogPath").AsString(),
+            finalDir + L"\\session.log");
+  EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
+
+  // A file where the log's directory should be: nothing is opened, lines go to the debugger only,
+  // closing moves and records nothing, and a later InitLog opens normally.
+  ClearLogPathValues();
+  const std::wstring blocker = dir.Child(L"blocker");
+  ASSERT_TRUE(oku::test::WriteFileBytes(blocker, "not a directory"));
+  InitLog(blocker, L"oku_install.log");
+  LogInfo(L"nowhere to go");
+  SetFinalLogPath(finalDir + L"\\unopened");
+  CloseLogFile();
+  EXPECT_FALSE(oku::PathExists(blocker + L"\\oku_install.log"));
+  EXPECT_FALSE(oku::PathExists(finalDir + L"\\unopened"));
+  EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
+
+  // A final directory that cannot be created: the log stays where it is and nothing is recorded.
+  InitLog(dir.path(), L"oku_install.log");
+  LogInfo(L"kept in place");
+  SetFinalLogPath(blocker + L"\\sub");
+  CloseLogFile();
+  EXPECT_NE(ReadFileBytes(path).find("kept in place"), std::string::npos);
+  EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
+
+  // The move refused (another program holds the file without delete sharing): the log is copied
+  // to its final place and that path recorded.
+  InitLog(dir.path(), L"oku_install.log");
+  LogInfo(L"copied, not moved");
+  const std::wstring copyDir = dir.Child(L"copy_target");
+  SetFinalLogPath(copyDir);
+  {
+    oku::FileHandle holder(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ASSERT_TRUE(holder);
+    CloseLogFile();
+  }
+  const std::wstring copied = copyDir + L"\\oku_install.log";
+  EXPECT_TRUE(oku::FileExists(path)) << "copied, and the held source could not be deleted";
+  EXPECT_NE(ReadFileBytes(copied).find("copied, not moved"), std::string::npos);
+  EXPECT_EQ(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").AsString(), copied);
   ClearLogPathValues();
 }
 
