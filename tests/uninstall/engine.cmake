@@ -8,6 +8,6 @@ set_target_properties(uninstall_fake_setup PROPERTIES OUTPUT_NAME setup RUNTIME_
 oku_add_wine_test(uninstall_engine_test
   SOURCES ${OKU_TEST_GROUP_DIR}/engine_test.cpp
   LIBS uninstall oku_removal_test_util
-  DEPENDS uninstall_engine_driver uninstall_fake_setup lockfile product_setup_new lantern_sdk tessel
+  DEPENDS uninstall_engine_driver uninstall_fake_setup lockfile product_setup_new lantern_sdk tessel OkuUninstall
   LOCKS wine-user-state
   TIMEOUT 300)

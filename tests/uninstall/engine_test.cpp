@@ -327,6 +327,45 @@ TEST_F(Engine, HungSetupIsTerminatedAndTheRemovalNotConfirmed) {
   }
 }
 
+// The uninstaller program over an installation whose component keeps its uninstall entry: the
+// run ends with 0, the failure travels as "uninstall_failed" with the engine's result, and what
+// is left of the installation is listed in the log, which lands beside the program.
+TEST_F(Engine, UninstallerReportsAFailedRemovalAndListsWhatIsLeft) {
+  const std::wstring uninstaller = install_ + L"\\uninstall\\OkuUninstall.exe";
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\OkuUninstall.exe", uninstaller));
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
+  for (const wchar_t* dll : {L"lantern_sdk.dll", L"tessel.dll"}) {
+    ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\" + dll, VersionFolder() + L"\\" + dll));
+  }
+  ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", L"1");
+  const oku::test::ChildResult run = oku::test::RunChild(L"\"" + uninstaller + L"\" --silent-oku", 60000);
+  ASSERT_TRUE(run.started);
+  ASSERT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+
+  const auto failed = Events("uninstall_failed");
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_NE(failed[0].find("[\"result_code\",\"1\"]"), std::string::npos) << failed[0];
+  EXPECT_NE(failed[0].find("[\"error_type\",\"uninstall_failed\"]"), std::string::npos) << failed[0];
+  EXPECT_TRUE(Events("uninstall_completed").empty());
+
+  const std::wstring log = oku::test::ReadTestLog(install_ + L"\\uninstall\\oku_uninstall.log");
+  size_t at = 0;
+  for (const std::wstring& line :
+       {std::wstring(L"卸载失败！"), std::wstring(L"检查是否需要自毁卸载，安装路径: ") + install_ + L"\n",
+        std::wstring(L"❌ 不需要自毁卸载！安装目录下还有其他文件或文件夹"), std::wstring(L"安装目录下的剩余内容:"),
+        std::wstring(L"Exiting uninstaller, temp directory will be cleaned up...")}) {
+    const size_t found = log.find(line, at);
+    ASSERT_NE(found, std::wstring::npos) << oku::Utf8FromWide(line) << "\n" << oku::Utf8FromWide(log);
+    at = found;
+  }
+  for (const std::wstring& entry : {std::wstring(L"  [DIR] ") + kPv + L"\n", std::wstring(L"  [DIR] okuinfo\n"),
+                                    std::wstring(L"  [DIR] uninstall\n"), std::wstring(L"  [FILE] oku.compass.exe\n")}) {
+    EXPECT_NE(log.find(entry), std::wstring::npos) << oku::Utf8FromWide(entry);
+  }
+  EXPECT_EQ(log.find(L"CreateAndRunSelfDeleteDirScript"), std::wstring::npos);
+}
+
 TEST_F(Engine, MissingRegistryInformationStopsBeforeAnything) {
   ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kProductKey, L"pv");
   const EngineRun run = RunEngine(L"");
