@@ -9,11 +9,14 @@
 #   oku_installer_variant(<target> OUTPUT_NAME <file> [MINI_INSTALLER <target-or-file>]
 #                         [VERSION <v>] [EXTRA_RC <file>...] [OMIT <id>...])
 #                                  another installer from the same setup library, written to
-#                                  bin/variants/. An EXTRA_RC that redefines a payload id must
-#                                  OMIT it (the resource compiler rejects duplicates).
+#                                  bin/variants/, signed in a signing build. An EXTRA_RC that
+#                                  redefines a payload id must OMIT it (the resource compiler
+#                                  rejects duplicates).
 
 set(OKU_PAYLOAD_DIR "" CACHE PATH
   "Directory of the maker's real payload binaries; each file found there replaces our own build of it")
+set(OKU_RELEASE_DIR "" CACHE PATH
+  "Release build: folder of the product's real files; every payload file built from a target other than OkuUninstall must be there (docs/release.md)")
 set(OKU_PAYLOAD_LIST ${CMAKE_SOURCE_DIR}/resources/payload.list)
 set(OKU_PAYLOAD_STAGE ${CMAKE_BINARY_DIR}/payload)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${OKU_PAYLOAD_LIST})
@@ -39,10 +42,21 @@ function(oku_payload_prepare)
   set(ids "")
   set(staged_outputs "")
   set(payload_dir "")
+  set(release_dir "")
+  set(release_missing "")
+  if(OKU_PAYLOAD_DIR AND OKU_RELEASE_DIR)
+    message(FATAL_ERROR "OKU_PAYLOAD_DIR and OKU_RELEASE_DIR exclude each other: set one of them")
+  endif()
   if(OKU_PAYLOAD_DIR)
     get_filename_component(payload_dir "${OKU_PAYLOAD_DIR}" ABSOLUTE)
     if(NOT IS_DIRECTORY "${payload_dir}")
       message(FATAL_ERROR "OKU_PAYLOAD_DIR is not a directory: ${OKU_PAYLOAD_DIR}")
+    endif()
+  endif()
+  if(OKU_RELEASE_DIR)
+    get_filename_component(release_dir "${OKU_RELEASE_DIR}" ABSOLUTE)
+    if(NOT IS_DIRECTORY "${release_dir}")
+      message(FATAL_ERROR "OKU_RELEASE_DIR is not a directory: ${OKU_RELEASE_DIR}")
     endif()
   endif()
   foreach(line IN LISTS lines)
@@ -61,7 +75,20 @@ function(oku_payload_prepare)
     endif()
     list(APPEND ids ${id})
 
-    if(payload_dir AND EXISTS "${payload_dir}/${name}" AND NOT IS_DIRECTORY "${payload_dir}/${name}")
+    # A release build takes every file built from a target from the release folder, except the
+    # uninstaller, which is always this build's own (and signed with it).
+    set(from_release FALSE)
+    if(release_dir AND kind STREQUAL "target" AND NOT what STREQUAL "OkuUninstall")
+      set(from_release TRUE)
+    endif()
+    if(from_release)
+      set(path "${release_dir}/${name}")
+      if(NOT EXISTS "${path}" OR IS_DIRECTORY "${path}")
+        list(APPEND release_missing ${name})
+        continue()
+      endif()
+      set(origin "OKU_RELEASE_DIR: ${path}")
+    elseif(payload_dir AND EXISTS "${payload_dir}/${name}" AND NOT IS_DIRECTORY "${payload_dir}/${name}")
       set(path "${payload_dir}/${name}")
       set(origin "OKU_PAYLOAD_DIR: ${path}")
     elseif(kind STREQUAL "file")
@@ -88,6 +115,11 @@ function(oku_payload_prepare)
     set_property(GLOBAL PROPERTY OKU_PAYLOAD_PATH_${id} ${path})
     message(STATUS "Payload ${id} ${name} <- ${origin}")
   endforeach()
+  if(release_missing)
+    list(JOIN release_missing ", " missing_text)
+    message(FATAL_ERROR "OKU_RELEASE_DIR ${release_dir} lacks the product's files: ${missing_text}. "
+      "A release build takes them from there instead of the demo product (docs/release.md).")
+  endif()
   add_custom_target(oku_payload_files DEPENDS ${staged_outputs})
   set_property(GLOBAL PROPERTY OKU_PAYLOAD_IDS ${ids})
 endfunction()
@@ -155,6 +187,8 @@ function(oku_installer_variant target)
   set_target_properties(${target} PROPERTIES
     OUTPUT_NAME ${output_name}
     RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin/variants)
+  # Variants are what update packages ship as: signed like the installer.
+  oku_sign(${target})
   set(attach_args "")
   if(V_MINI_INSTALLER)
     list(APPEND attach_args MINI_INSTALLER ${V_MINI_INSTALLER})

@@ -2,9 +2,18 @@
 add_compile_definitions(UNICODE _UNICODE NOMINMAX WIN32_LEAN_AND_MEAN _WIN32_WINNT=0x0A00 WINVER=0x0A00)
 # Statically linked so the programs run on a clean Windows without MinGW DLLs.
 add_link_options(-static -static-libgcc -static-libstdc++)
+# Reproducible bytes: the same sources give the same files in any folder. No link time in the PE
+# headers (the checksum then follows from the content alone) and no source or build folder in any
+# object (symbol-table file names, debug info, __FILE__); the build folder is mapped last, so it
+# wins when it lies inside the source folder.
+add_link_options(-Wl,--no-insert-timestamp)
+add_compile_options(
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_SOURCE_DIR}/=>"
+  "$<$<COMPILE_LANGUAGE:C,CXX>:-ffile-prefix-map=${CMAKE_BINARY_DIR}/=>")
 
 # oku_windows_program(target GUI|CONSOLE sources...): a Windows executable with wWinMain (GUI)
-# or wmain (CONSOLE), linked against the given libraries afterwards by the caller.
+# or wmain (CONSOLE), linked against the given libraries afterwards by the caller; signed after
+# linking when marked with oku_sign() in a signing build (OkuSigning.cmake).
 function(oku_windows_program target kind)
   add_executable(${target} ${ARGN})
   target_link_libraries(${target} PRIVATE oku_warnings)
@@ -13,6 +22,7 @@ function(oku_windows_program target kind)
   else()
     target_link_options(${target} PRIVATE -municode -mconsole)
   endif()
+  _oku_sign_post_build(${target})
 endfunction()
 
 # oku_version_resource(target NAME "OkuSetup" FILE "OkuSetup.exe" VERSION 1.2.3.4 [ICON path] [DESCRIPTION text])

@@ -12,6 +12,7 @@ packages=(
   googletest libgtest-dev                            # GoogleTest: sources (cross) and native library
   xdelta3                                            # reference VCDIFF coder for the patcher
   clang libclang-rt-14-dev                           # libFuzzer harnesses of the pure modules
+  osslsigncode openssl                               # Authenticode signatures; test certificates
 )
 
 missing=()
