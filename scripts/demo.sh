@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 if [ -z "${OKU_DEMO_DISPLAY:-}" ]; then
   scripts/bootstrap.sh
-  scripts/build.sh
+  # Only the installer and what it carries (the uninstaller, the demo product, the libraries).
+  scripts/build.sh OkuSetup
   # The product is a window program: give the whole run one virtual display.
   OKU_DEMO_DISPLAY=1 exec xvfb-run -a -s "-screen 0 1280x800x24" "$0" "$@"
 fi
