@@ -672,6 +672,8 @@ TEST_F(PipelineTest, StartInstallationStopsBeforeTheInstallationThreadOnEachFail
       EXPECT_TRUE(Outbox::Has(failed[0], "error", "extract_failed"));
       EXPECT_TRUE(Outbox::Has(failed[0], "failed_file", "mini_installer.exe"));
       EXPECT_TRUE(Outbox::Has(failed[0], "mode", "ui"));
+      EXPECT_TRUE(Outbox::Has(failed[0], "failed_count", "1"));
+      EXPECT_TRUE(Outbox::Has(failed[0], "error_code", "32")) << failed[0];  // sharing violation
     }
   }
 }

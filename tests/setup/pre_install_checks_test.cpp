@@ -286,6 +286,23 @@ TEST_F(PreInstallChecksTest, PreviousInstallationElsewhereIsRemovedByTheEngine) 
   for (int i = 0; i < 200 && oku::PathExists(previous + L"\\" + kOld); ++i) ::Sleep(50);
 }
 
+// An engine that cannot remove the earlier installation (its setup.exe is missing) is logged with
+// its code, and the pre-checks go on.
+TEST_F(PreInstallChecksTest, FailingEngineIsLoggedWithItsCode) {
+  const std::wstring previous = scratch_.Child(L"previous\\Application");
+  ASSERT_EQ(::SHCreateDirectoryExW(nullptr, previous.c_str(), nullptr), ERROR_SUCCESS);
+  SetProductValue(L"OkuInstallPath", previous);
+  SetProductValue(L"pv", kOld);
+  context_.path = scratch_.Child(L"new place\\Application");
+  context_.controls = false;
+
+  EXPECT_EQ(PreInstallThreadProc(context_), 0u);
+  ExpectLogged({L"开始卸载 oku", L"setup.exe does not exist: " + previous + L"\\" + kOld + L"\\Installer\\setup.exe",
+                L"卸载失败，返回码: 1", L"注册表检查通过，开始安装！"});
+  EXPECT_FALSE(log_->Has(L"卸载成功！"));
+  EXPECT_EQ(context_.controlsAsked, 1);
+}
+
 TEST_F(PreInstallChecksTest, RecordedDirectoryInOtherLetterCaseIsNotRemoved) {
   const std::wstring installed = scratch_.Child(L"Oku.Compass\\Application");
   InstallOldProductAt(installed);
