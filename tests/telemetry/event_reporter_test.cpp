@@ -371,6 +371,31 @@ TEST(Scenario, MissingLibraryThenRetry) {
   EXPECT_NE(std::string::npos, LogText(work).find("已发送 2/2 个事件"));
 }
 
+// Without tessel.dll beside the analytics library the reporter still works; the identifier
+// parameter is there, empty.
+TEST(Scenario, NoDeviceIdentifierLibrary) {
+  OKU_SCENARIO_ONLY();
+  const std::wstring work = WorkDirectory();
+  ASSERT_TRUE(CopyBinaries(SdkDirectory(work), {{L"lantern_sdk.dll", L"lantern_sdk.dll"}}));
+  StartLog(work);
+  EventReporter& reporter = EventReporter::Instance();
+  ASSERT_TRUE(reporter.Init(SdkDirectory(work)));
+  reporter.Report("without_t36", {});
+  reporter.Uninit();
+  const auto lines = ReadOutbox(OutboxPath(work));
+  ASSERT_EQ(1u, lines.size());
+  bool found = false;
+  for (const auto& [key, value] : lines[0].common) {
+    if (key != "t36") continue;
+    found = true;
+    EXPECT_EQ("", value);
+  }
+  EXPECT_TRUE(found) << lines[0].raw;
+  const std::string log = LogText(work);
+  EXPECT_NE(std::string::npos, log.find("初始化 TesselSDK 失败！返回码: 3"));
+  EXPECT_NE(std::string::npos, log.find("获取到 tessel: \n"));
+}
+
 TEST(Scenario, MissingExport) {
   OKU_SCENARIO_ONLY();
   const std::wstring work = WorkDirectory();
@@ -589,6 +614,11 @@ TEST(EventReporterTest, InitTwiceUninitBeforeInitReportAfterUninit) {
 TEST(EventReporterTest, MissingLibraryLeavesEventsQueuedUntilARetrySucceeds) {
   ScratchDirectory work(L"reporter_missing");
   EXPECT_EQ(0u, RunScenario("MissingLibraryThenRetry", work.path()));
+}
+
+TEST(EventReporterTest, MissingDeviceIdentifierLibraryLeavesT36Empty) {
+  ScratchDirectory work(L"reporter_no_tessel");
+  EXPECT_EQ(0u, RunScenario("NoDeviceIdentifierLibrary", work.path()));
 }
 
 TEST(EventReporterTest, MissingExportSendsNothing) {

@@ -1,5 +1,6 @@
 // A tessel.dll stand-in whose "b" fills the whole 70-byte buffer with no terminator, or fails while
-// OKU_FAKE_TESSEL_EMPTY is set; "calls" counts how often "b" was asked.
+// OKU_FAKE_TESSEL_EMPTY is set; "calls" counts how often "b" was asked. "a1" fails while
+// OKU_FAKE_TESSEL_INIT_FAIL is set.
 #include <windows.h>
 
 #include <cstdint>
@@ -10,7 +11,9 @@ volatile LONG g_calls = 0;
 }
 
 extern "C" {
-std::int32_t __cdecl a1(const char*, void*, const char*, const char*, const char*, bool) { return 0; }
+std::int32_t __cdecl a1(const char*, void*, const char*, const char*, const char*, bool) {
+  return ::GetEnvironmentVariableA("OKU_FAKE_TESSEL_INIT_FAIL", nullptr, 0) != 0 ? 2 : 0;
+}
 
 std::int32_t __cdecl b(const char*, char* buffer, std::int32_t size) {
   ::InterlockedIncrement(&g_calls);

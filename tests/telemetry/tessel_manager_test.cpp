@@ -146,6 +146,16 @@ TEST(Scenario, TesselCacheAndReload) {
   InitLog(work, L"tessel.log");
   ::SetEnvironmentVariableW(L"OKU_FAKE_TESSEL_EMPTY", L"1");
 
+  // A library that is not a library (4); an init export that fails (6), tried again later.
+  const std::wstring notALibrary = work + L"\\text";
+  ::CreateDirectoryW(notALibrary.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::WriteFileBytes(notALibrary + L"\\tessel.dll", "not a library"));
+  EXPECT_EQ(kTesselLoadFailed, InitBinding(notALibrary.c_str()));
+  ::SetEnvironmentVariableW(L"OKU_FAKE_TESSEL_INIT_FAIL", L"1");
+  EXPECT_EQ(kTesselInitFailed, InitBinding(sdk.c_str()));
+  EXPECT_FALSE(TesselBinding::Instance().IsInitialized());
+  ::SetEnvironmentVariableW(L"OKU_FAKE_TESSEL_INIT_FAIL", nullptr);
+
   TesselManager& manager = TesselManager::Instance();
   manager.Init(sdk);
   ASSERT_TRUE(TesselBinding::Instance().IsInitialized());
