@@ -723,4 +723,18 @@ TEST_F(PipelineTest, ProductIsNotLaunchedTwice) {
   EXPECT_EQ(oku::test::CountOccurrences(log_->Text(), L"OnLaunchBtnClick m_customInstallPath: "), 2);
 }
 
+// A product that is not there cannot be started: the failure is logged (a shell error box, if the
+// system shows one, is answered).
+TEST_F(PipelineTest, LaunchOfAMissingProductIsLogged) {
+  Installation& run = NewInstallation(scratch_.Child(L"nothing installed"), work_);
+  {
+    oku::test::BoxAnswerer answerer(L"Error", IDOK);
+    OnLaunchBtnClick(run.context);
+    answerer.Finish();
+  }
+  ExpectLogged({L"OnLaunchBtnClick m_customInstallPath: " + scratch_.Child(L"nothing installed") + L"\\oku.compass.exe",
+                L"Failed to launch application."});
+  EXPECT_EQ(oku::test::CountProcesses(L"oku.compass.exe"), 0);
+}
+
 }  // namespace
