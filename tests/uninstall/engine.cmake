@@ -11,3 +11,8 @@ oku_add_wine_test(uninstall_engine_test
   DEPENDS uninstall_engine_driver uninstall_fake_setup lockfile product_setup_new lantern_sdk tessel OkuUninstall
   LOCKS wine-user-state
   TIMEOUT 300)
+# The engine's constructor and exit-code handling in the test's own process.
+oku_add_wine_test(uninstall_engine_codes_test
+  SOURCES ${OKU_TEST_GROUP_DIR}/engine_codes_test.cpp
+  LIBS uninstall oku_removal_test_util
+  TIMEOUT 60)

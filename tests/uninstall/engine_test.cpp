@@ -196,6 +196,57 @@ TEST_F(Engine, FailedComponentUninstallCleansTheBareDirectory) {
   EXPECT_NE(Log().find(L"Installation directory contains other files, skipping cleanup"), std::wstring::npos);
 }
 
+// A setup.exe that cannot be started counts as exit code 20, so the bare directory is still
+// cleaned; the entry nobody removed keeps the result at 1.
+TEST_F(Engine, SetupThatCannotStartCountsAs20AndTheCleanupRuns) {
+  ::DeleteFileW((install_ + L"\\oku.compass.exe").c_str());
+  ::DeleteFileW((install_ + L"\\" + kPv + L"\\resources.pak").c_str());
+  ::RemoveDirectoryW((install_ + L"\\okuinfo").c_str());
+  ASSERT_TRUE(oku::test::WriteFileBytes(setup_, "not a program"));
+  const EngineRun run = RunEngine(L"--silent-oku");
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, 1u);
+  EXPECT_FALSE(oku::PathExists(VersionFolder()));
+  EXPECT_TRUE(oku::FileExists(install_ + L"\\uninstall\\OkuUninstall.exe"));
+  const std::wstring log = Log();
+  size_t at = 0;
+  for (const std::wstring& line : {std::wstring(L"Failed to create uninstall process, error code: "),
+                                   std::wstring(L"oku shouldn't delete !!!!!!!"), std::wstring(L"setup.exe exitCode: 20\n"),
+                                   std::wstring(L"chrome 卸载失败"),
+                                   std::wstring(L"Successfully deleted version directory: ") + VersionFolder()}) {
+    const size_t found = log.find(line, at);
+    ASSERT_NE(found, std::wstring::npos) << oku::Utf8FromWide(line) << "\n" << oku::Utf8FromWide(log);
+    at = found;
+  }
+}
+
+// Without --force a running product is only logged; the removal goes on and the product runs on.
+TEST_F(Engine, RunningProductWithoutForceIsOnlyLogged) {
+  const std::wstring elsewhere = scratch_.Child(L"running");
+  ::CreateDirectoryW(elsewhere.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), elsewhere + L"\\oku.compass.exe"));
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION info{};
+  std::wstring line = L"\"" + elsewhere + L"\\oku.compass.exe\" --timeout 60000";
+  ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
+  oku::KernelHandle product(info.hProcess);
+  oku::KernelHandle thread(info.hThread);
+  ::Sleep(200);
+  const EngineRun run = RunEngine(L"--silent-oku");
+  const bool stillRunning = ::WaitForSingleObject(product.get(), 0) == WAIT_TIMEOUT;
+  ::TerminateProcess(product.get(), 0);
+  ::WaitForSingleObject(product.get(), 5000);
+  ASSERT_TRUE(run.finished);
+  EXPECT_EQ(run.result, 0u);
+  EXPECT_TRUE(stillRunning);
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"oku.compass.exe is running. Please close it first or use --force."), std::wstring::npos);
+  EXPECT_EQ(log.find(L"is running, now kill it."), std::wstring::npos);
+  EXPECT_TRUE(Events("uninstall_stop_app_start").empty());
+}
+
 TEST_F(Engine, BusySetupAndMissingSetupAreAnsweredBoxes) {
   // This installation's own setup.exe running blocks the removal; a program of that name
   // elsewhere does not. lockfile.exe stands in for both running programs.
