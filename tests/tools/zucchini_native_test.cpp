@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tools/zucchini/portable/byte_io.h"
+#include "tools/zucchini/portable/code_model.h"
 #include "tools/zucchini/portable/file_system.h"
 #include "tools/zucchini/portable/sha256.h"
 #include "tools/zucchini/portable/suffix_array.h"
@@ -511,7 +512,7 @@ oku::zucchini::Result DecodeOwn(const Bytes& source, const Bytes& patch, Bytes* 
 }
 
 TEST(ZpatchRoundTrip, ReproducesTargets) {
-  const Bytes base = ArchiveLike(3 << 20, 81);
+  const Bytes base = ArchiveLike(3 << 19, 81);
   const Bytes random = RandomBytes(300000, 83);
   // Code-like: a new build shifts every absolute value by a constant.
   Bytes code = ArchiveLike(1 << 20, 84), shifted = code;
@@ -531,7 +532,7 @@ TEST(ZpatchRoundTrip, ReproducesTargets) {
       {"both empty", {}, {}, 1.0},
       {"runs of one byte", Bytes(100000, 7), Bytes(500000, 7), 0.01},
       {"regular small changes", code, shifted, 0.1},
-      {"moved halves", Bytes(base.begin() + 1500000, base.end()), base, 0.6},
+      {"moved halves", Bytes(base.begin() + 750000, base.end()), base, 0.6},
       {"tiny", Bytes{1, 2, 3}, Bytes{1, 2, 3, 4}, 1.0},
   };
   for (const auto& c : cases) {
@@ -613,7 +614,7 @@ TEST(ZpatchCorrupt, HostilePatchesFailCleanly) {
   };
   const std::vector<Case> cases = {
       {"header cut short", Bytes(good.begin(), good.begin() + 100), source, ResultCode::kCorruptPatch},
-      {"unknown version", with(4, 2), source, ResultCode::kUnsupported},
+      {"unknown version", with(4, 3), source, ResultCode::kUnsupported},
       {"stream count", with(88, 5), source, ResultCode::kCorruptPatch},
       {"reserved field", with(92, 1), source, ResultCode::kCorruptPatch},
       {"stream longer than the patch", huge(96), source, ResultCode::kCorruptPatch},
@@ -670,6 +671,110 @@ TEST(ZpatchCorrupt, TruncationsAndBitFlipsNeverPass) {
     const auto r = DecodeOwn(source, p, &out);
     if (r.ok()) {
       EXPECT_TRUE(out == target) << "flip " << i << " decoded to a different file";
+    }
+  }
+}
+
+// ---- Own format: predicted code displacements ----
+
+TEST(ZpatchCodeModel, AddressMapPrefersLongestRegion) {
+  using oku::zucchini::AddressMap;
+  using oku::zucchini::CopyRegion;
+  // old [0, 1000) -> new 100; old [200, 300) also copied to new 5000 (shorter: loses); old
+  // [2000, 2500) -> new 1500; a 10-byte region is ignored.
+  const AddressMap map({{200, 5000, 100}, {0, 100, 1000}, {2000, 1500, 500}, {1500, 9000, 10}});
+  struct Case {
+    int64_t old;
+    int64_t expected;
+  };
+  for (const Case& c : std::vector<Case>{{0, 100}, {250, 350}, {999, 1099}, {1500, 1600}, {1999, 2099}, {2000, 1500},
+                                         {2600, 2100}, {-5, -5}}) {
+    EXPECT_EQ(map.Map(c.old), c.expected) << c.old;
+  }
+  EXPECT_EQ(AddressMap({}).Map(1234), 1234);
+}
+
+// x86-64-like code: functions calling each other (E8, E9, 0F 8x) and loading data RIP-relative
+// (48 8D 05), padded with filler bytes.
+Bytes BuildCode(const std::vector<size_t>& functionSizes) {
+  std::vector<size_t> starts;
+  size_t total = 0;
+  for (size_t size : functionSizes) {
+    starts.push_back(total);
+    total += size;
+  }
+  const size_t dataStart = total;
+  Bytes code(total + 4096, 0x00);
+  for (size_t i = 0; i < 4096; ++i) code[dataStart + i] = static_cast<uint8_t>(i * 7);
+  for (size_t f = 0; f < functionSizes.size(); ++f) {
+    size_t at = starts[f];
+    const size_t end = starts[f] + functionSizes[f];
+    std::mt19937_64 body(f * 977 + 13);  // the same function body in every build
+    while (at + 8 < end) {
+      const size_t choice = body() % 5;
+      int64_t target = 0;
+      size_t length = 0, disp = 0;
+      Bytes op;
+      if (choice == 0) {
+        op = {0xE8};
+        target = static_cast<int64_t>(starts[body() % starts.size()]);
+      } else if (choice == 1) {
+        op = {0x0F, static_cast<uint8_t>(0x80 | (body() & 15))};
+        target = static_cast<int64_t>(starts[f] + body() % functionSizes[f]);
+      } else if (choice == 2) {
+        op = {0x48, 0x8D, 0x05};
+        target = static_cast<int64_t>(dataStart + body() % 4096);
+      } else {
+        for (int k = 0; k < 3 && at < end; ++k) code[at++] = static_cast<uint8_t>(0x90 + body() % 8);
+        continue;
+      }
+      length = op.size() + 4;
+      disp = op.size();
+      if (at + length > end) break;
+      std::copy(op.begin(), op.end(), code.begin() + static_cast<std::ptrdiff_t>(at));
+      const uint32_t rel = static_cast<uint32_t>(target - static_cast<int64_t>(at + length));
+      for (int k = 0; k < 4; ++k) code[at + disp + static_cast<size_t>(k)] = static_cast<uint8_t>(rel >> (8 * k));
+      at += length;
+    }
+  }
+  return code;
+}
+
+TEST(ZpatchCodeModel, MovedCodeCostsLittle) {
+  // 150 functions; the new build grows three of them, which moves everything after them.
+  std::vector<size_t> sizes;
+  std::mt19937_64 rng(101);
+  for (int i = 0; i < 150; ++i) sizes.push_back(200 + rng() % 6000);
+  const Bytes old = BuildCode(sizes);
+  sizes[20] += 40;
+  sizes[90] += 3000;
+  sizes[91] -= 100;
+  const Bytes next = BuildCode(sizes);
+  ASSERT_GT(old.size(), size_t{300} << 10) << "must span several decoder chunks";
+
+  const Bytes patch = EncodeOwn(old, next);
+  ASSERT_GE(patch.size(), 8u);
+  EXPECT_EQ(patch[4], oku::zucchini::zpatch::kVersionPredicted);
+  Bytes out;
+  const auto r = DecodeOwn(old, patch, &out);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_TRUE(out == next);
+  // Without prediction every call into moved code would differ.
+  const uint64_t diffBytes = [&] {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | patch[112 + static_cast<size_t>(i)];
+    return v;
+  }();
+  EXPECT_LT(diffBytes, 3000u) << "difference bytes left after prediction";
+
+  // Bit flips in a predicted patch never yield a wrong file.
+  std::mt19937_64 flips(102);
+  for (int i = 0; i < 60; ++i) {
+    Bytes p = patch;
+    p[flips() % p.size()] ^= static_cast<uint8_t>(1u << (flips() % 8));
+    Bytes o;
+    if (DecodeOwn(old, p, &o).ok()) {
+      EXPECT_TRUE(o == next) << "flip " << i;
     }
   }
 }

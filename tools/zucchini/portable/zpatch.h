@@ -17,7 +17,10 @@ namespace oku::zucchini {
 namespace zpatch {
 
 inline constexpr uint8_t kMagic[4] = {'O', 'K', 'Z', 'P'};
-inline constexpr uint32_t kVersion = 1;
+inline constexpr uint32_t kVersion = 1;           // copies take the old bytes as they are
+inline constexpr uint32_t kVersionPredicted = 2;  // copies take the old bytes with predicted displacements
+// Most control records a version 2 patch may have (its decoder keeps them all as the address map).
+inline constexpr size_t kMaxPredictedRecords = size_t{1} << 22;
 inline constexpr size_t kHeaderSize = 128;
 inline constexpr uint32_t kStreamCount = 4;
 enum Stream : size_t { kControl = 0, kDiffRuns = 1, kDiffBytes = 2, kExtra = 3 };

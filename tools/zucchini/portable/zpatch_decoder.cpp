@@ -5,7 +5,9 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "tools/zucchini/portable/code_model.h"
 #include "tools/zucchini/portable/sha256.h"
 #include "tools/zucchini/portable/zpatch.h"
 
@@ -14,6 +16,7 @@ namespace oku::zucchini {
 namespace {
 
 constexpr size_t kBuffer = size_t{64} << 10;
+constexpr size_t kLookahead = 16;  // room for an instruction that starts at the end of a chunk
 
 Result Fail(ResultCode code, std::string message) { return Result{code, std::move(message)}; }
 Result Corrupt(const char* what) { return Fail(ResultCode::kCorruptPatch, std::string("corrupt patch: ") + what); }
@@ -89,14 +92,18 @@ class StreamReader {
 class Decoder {
  public:
   Decoder(RandomSource& old, RandomSource& patch, TargetSink& target)
-      : old_(old), patch_(patch), target_(target), oldBuffer_(new uint8_t[kBuffer]), out_(new uint8_t[kBuffer]) {}
+      : old_(old), patch_(patch), target_(target), oldBuffer_(new uint8_t[kBuffer + kLookahead]), out_(new uint8_t[kBuffer]) {}
 
   Result Run() {
     uint8_t header[zpatch::kHeaderSize];
     if (patch_.Size() < sizeof header) return Corrupt("shorter than its header");
     if (!patch_.ReadAt(0, header, sizeof header)) return Fail(ResultCode::kReadPatchFailed, "cannot read the patch");
     if (!LooksLikeZpatch(header, sizeof header)) return Corrupt("bad magic");
-    if (GetLe(header + 4, 4) != zpatch::kVersion) return Fail(ResultCode::kUnsupported, "unsupported patch version");
+    const uint64_t version = GetLe(header + 4, 4);
+    if (version != zpatch::kVersion && version != zpatch::kVersionPredicted) {
+      return Fail(ResultCode::kUnsupported, "unsupported patch version");
+    }
+    predicted_ = version == zpatch::kVersionPredicted;
     if (GetLe(header + 88, 4) != zpatch::kStreamCount || GetLe(header + 92, 4) != 0) return Corrupt("bad stream table");
     oldSize_ = GetLe(header + 8, 8);
     newSize_ = GetLe(header + 16, 8);
@@ -112,6 +119,10 @@ class Decoder {
     if (!HashOld(header + 24)) return Fail(ResultCode::kSourceMismatch, "the old file's SHA-256 differs from the patch's");
     if (oldReadFailed_) return Fail(ResultCode::kReadSourceFailed, "cannot read the old file");
 
+    if (predicted_) {
+      Result mapped = ReadAddressMap(header);
+      if (!mapped.ok()) return mapped;
+    }
     Result result = Records();
     if (!result.ok()) return result;
     if (!Flush()) return Fail(ResultCode::kWriteFailed, "cannot write the new file");
@@ -154,7 +165,7 @@ class Decoder {
       }
       if (copy > newSize_ - written || extra > newSize_ - written - copy) return Corrupt("a record writes past the new size");
       if (copy > oldSize_ - oldAt) return Corrupt("a record reads past the old file");
-      Result result = CopyWithDifference(oldAt, copy);
+      Result result = CopyWithDifference(oldAt, copy, static_cast<int64_t>(written) - static_cast<int64_t>(oldAt));
       if (!result.ok()) return result;
       oldAt += copy;
       result = CopyExtra(extra);
@@ -177,11 +188,41 @@ class Decoder {
     return Result{};
   }
 
-  Result CopyWithDifference(uint64_t oldAt, uint64_t length) {
+  // The copy regions of all records, checked like Records() checks them, as the address map.
+  Result ReadAddressMap(const uint8_t* header) {
+    StreamReader control;
+    control.Init(&patch_, zpatch::kHeaderSize, zpatch::kHeaderSize + GetLe(header + 96, 8));
+    std::vector<CopyRegion> regions;
+    uint64_t oldAt = 0, written = 0;
+    while (control.Left() > 0) {
+      uint64_t copy = 0, extra = 0, seek = 0;
+      if (!control.ReadVarint(&copy) || !control.ReadVarint(&extra) || !control.ReadVarint(&seek)) {
+        return control.ioError() ? Fail(ResultCode::kReadPatchFailed, "cannot read the patch") : Corrupt("truncated control record");
+      }
+      if (regions.size() == zpatch::kMaxPredictedRecords) return Corrupt("too many control records");
+      if (copy > newSize_ - written || extra > newSize_ - written - copy) return Corrupt("a record writes past the new size");
+      if (copy > oldSize_ - oldAt) return Corrupt("a record reads past the old file");
+      regions.push_back(CopyRegion{oldAt, written, copy});
+      oldAt += copy;
+      written += copy + extra;
+      const uint64_t distance = seek >> 1;
+      if ((seek & 1) == 0 ? distance > oldSize_ - oldAt : distance >= oldAt) return Corrupt("a seek leaves the old file");
+      oldAt = (seek & 1) == 0 ? oldAt + distance : oldAt - distance - 1;
+    }
+    map_ = std::make_unique<AddressMap>(std::move(regions));
+    return Result{};
+  }
+
+  Result CopyWithDifference(uint64_t oldAt, uint64_t length, int64_t delta) {
     while (length > 0) {
-      const size_t n = static_cast<size_t>(std::min<uint64_t>(length, kBuffer));
-      if (!old_.ReadAt(oldAt, oldBuffer_.get(), n)) return Fail(ResultCode::kReadSourceFailed, "cannot read the old file");
+      size_t n = static_cast<size_t>(std::min<uint64_t>(length, kBuffer));
+      const size_t available = static_cast<size_t>(std::min<uint64_t>(length, kBuffer + kLookahead));
+      if (!old_.ReadAt(oldAt, oldBuffer_.get(), available)) return Fail(ResultCode::kReadSourceFailed, "cannot read the old file");
       uint8_t* bytes = oldBuffer_.get();
+      if (predicted_) {
+        // An instruction that starts in this chunk and runs past it is finished here.
+        n = std::max(n, PredictDisplacements(bytes, available, 0, n, oldAt, delta, *map_, oldSize_));
+      }
       size_t done = 0;
       while (done < n) {
         if (zerosLeft_ == 0 && literalsLeft_ == 0) {
@@ -259,6 +300,8 @@ class Decoder {
   uint64_t zerosLeft_ = 0;
   uint64_t literalsLeft_ = 0;
   bool oldReadFailed_ = false;
+  bool predicted_ = false;
+  std::unique_ptr<AddressMap> map_;
 };
 
 }  // namespace

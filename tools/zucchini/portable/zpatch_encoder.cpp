@@ -3,13 +3,16 @@
 // current alignment (old offset carried over from the last match) by more than a few bytes, and
 // both neighbouring matches are then stretched over the bytes between them as far as at least half
 // of the stretched bytes still agree. Stretched regions are coded as byte differences (mostly
-// zero), the rest as new bytes.
+// zero), the rest as new bytes. Where it leaves fewer non-zero differences, the copies are taken
+// against the old bytes with their code displacements predicted from the address map of all copies
+// (code_model.h), and the patch says so by its version.
 // Time: O(n) for the suffix array plus O(m log n) searches, each comparing at most kMaxMatch bytes.
 #include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "tools/zucchini/portable/code_model.h"
 #include "tools/zucchini/portable/sha256.h"
 #include "tools/zucchini/portable/suffix_array.h"
 #include "tools/zucchini/portable/zpatch.h"
@@ -47,8 +50,8 @@ class Matcher {
   Matcher(const Bytes& old, const Bytes& target, const std::vector<int32_t>& sa)
       : old_(old), new_(target), sa_(sa), n_(static_cast<int64_t>(old.size())), m_(static_cast<int64_t>(target.size())) {}
 
-  // Fills the control, difference and extra streams.
-  void Run(Bytes& control, Bytes& diff, Bytes& extra) {
+  // Fills the control, difference and extra streams, and the regions copied with a difference.
+  void Run(Bytes& control, Bytes& diff, Bytes& extra, std::vector<CopyRegion>& regions) {
     int64_t scan = 0, length = 0, position = 0;
     int64_t lastScan = 0, lastPosition = 0, lastOffset = 0;
     while (scan < m_) {
@@ -102,6 +105,8 @@ class Matcher {
         backward -= split;
       }
 
+      regions.push_back(CopyRegion{static_cast<uint64_t>(lastPosition), static_cast<uint64_t>(lastScan),
+                                   static_cast<uint64_t>(forward)});
       for (int64_t i = 0; i < forward; ++i) {
         diff.push_back(static_cast<uint8_t>(new_[static_cast<size_t>(lastScan + i)] - old_[static_cast<size_t>(lastPosition + i)]));
       }
@@ -194,6 +199,22 @@ void SplitDifference(const Bytes& diff, Bytes& runs, Bytes& literals) {
   }
 }
 
+// The difference of every copied region against the old bytes with their displacements predicted.
+Bytes PredictedDifference(const Bytes& old, const Bytes& target, const std::vector<CopyRegion>& regions) {
+  const AddressMap map(regions);
+  Bytes diff, buffer;
+  for (const CopyRegion& r : regions) {
+    buffer.assign(old.begin() + static_cast<std::ptrdiff_t>(r.oldStart),
+                  old.begin() + static_cast<std::ptrdiff_t>(r.oldStart + r.length));
+    PredictDisplacements(buffer.data(), buffer.size(), 0, buffer.size(), r.oldStart,
+                         static_cast<int64_t>(r.newStart) - static_cast<int64_t>(r.oldStart), map, old.size());
+    for (size_t i = 0; i < buffer.size(); ++i) diff.push_back(static_cast<uint8_t>(target[r.newStart + i] - buffer[i]));
+  }
+  return diff;
+}
+
+size_t NonZero(const Bytes& bytes) { return bytes.size() - static_cast<size_t>(std::count(bytes.begin(), bytes.end(), 0)); }
+
 bool ReadAll(RandomSource& source, Bytes& out) {
   const uint64_t size = source.Size();
   if (size > SIZE_MAX) return false;
@@ -210,16 +231,28 @@ Result EncodeZpatch(RandomSource& oldSource, RandomSource& targetSource, ByteSin
   if (!ReadAll(targetSource, target)) return Result{ResultCode::kReadTargetFailed, "cannot read the new file"};
 
   Bytes streams[zpatch::kStreamCount];
+  uint32_t version = zpatch::kVersion;
   {
     Bytes diff;
-    const std::vector<int32_t> sa = BuildSuffixArray(old.data(), old.size());
-    Matcher(old, target, sa).Run(streams[zpatch::kControl], diff, streams[zpatch::kExtra]);
+    std::vector<CopyRegion> regions;
+    {
+      const std::vector<int32_t> sa = BuildSuffixArray(old.data(), old.size());
+      Matcher(old, target, sa).Run(streams[zpatch::kControl], diff, streams[zpatch::kExtra], regions);
+    }
+    // Predicted displacements pay off in code; elsewhere the plain difference may be sparser.
+    if (regions.size() <= zpatch::kMaxPredictedRecords) {
+      Bytes predicted = PredictedDifference(old, target, regions);
+      if (NonZero(predicted) < NonZero(diff)) {
+        diff.swap(predicted);
+        version = zpatch::kVersionPredicted;
+      }
+    }
     SplitDifference(diff, streams[zpatch::kDiffRuns], streams[zpatch::kDiffBytes]);
   }
 
   uint8_t header[zpatch::kHeaderSize] = {};
   std::memcpy(header, zpatch::kMagic, 4);
-  PutLe(header + 4, zpatch::kVersion, 4);
+  PutLe(header + 4, version, 4);
   PutLe(header + 8, old.size(), 8);
   PutLe(header + 16, target.size(), 8);
   const Sha256::Digest oldHash = Sha256Of(old.data(), old.size());
