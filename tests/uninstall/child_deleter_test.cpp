@@ -22,6 +22,7 @@ class ChildDeleter : public testing::Test {
   void SetUp() override { oku::test::OpenTestLog(logs_.path(), L"children.log"); }
   void TearDown() override {
     SetRebootDeleteHookForTesting(nullptr);
+    ::SetEnvironmentVariableW(L"TMP", nullptr);
     oku::test::ForgetPendingOperations(L"okutest_");
     oku::test::ForgetPendingOperations(L"oku_del_");
   }
@@ -277,6 +278,62 @@ TEST_F(ChildDeleter, CleanupOfABusySetupWithRestartDeletionRefusedTellsWhereItWe
   EXPECT_EQ(log.find(L"Executing command: "), std::wstring::npos);
   EXPECT_EQ(log.find(L"Successfully deleted setup.exe using multi-process deletion"), std::wstring::npos);
   EXPECT_NE(log.find(L"Successfully deleted version directory: " + root + L"\\" + v), std::wstring::npos);
+}
+
+// Every rung fails (the move has nowhere to go, restart deletions are refused, the children cannot
+// delete a running image): setup.exe and the version folder stay, and the log says so.
+TEST_F(ChildDeleter, CleanupWhereEveryMethodFailsKeepsTheVersionFolder) {
+  const std::wstring v = L"147.0.7731.5020";
+  const std::wstring root = scratch_.Child(L"stuck-cleanup");
+  Build(root, {"bare", {L"uninstall", v, v + L"\\Installer"}, {}, true, L""});
+  const std::wstring setup = root + L"\\" + v + L"\\Installer\\setup.exe";
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), setup));
+  FileLocker locker(setup, L"image");
+  ASSERT_TRUE(locker.holding());
+  ::SetEnvironmentVariableW(L"TMP", scratch_.Child(L"no-such-temp").c_str());
+  SetRebootDeleteHookForTesting(&RefuseRestartDeletion);
+  CleanupInstallDirectory(root, v, deleter_);
+  SetRebootDeleteHookForTesting(nullptr);
+  ::SetEnvironmentVariableW(L"TMP", nullptr);
+  EXPECT_TRUE(oku::FileExists(setup));
+  const std::wstring log = Log();
+  size_t at = 0;
+  for (const std::wstring& line : {std::wstring(L"Failed to move setup.exe to temp directory, trying multi-process deletion"),
+                                   L"All multi-process delete file methods failed for: " + setup,
+                                   L"All deletion methods failed for setup.exe: " + setup,
+                                   std::wstring(L"Skipping version directory deletion because setup.exe deletion failed")}) {
+    const size_t found = log.find(line, at);
+    ASSERT_NE(found, std::wstring::npos) << oku::Utf8FromWide(line) << "\n" << oku::Utf8FromWide(log);
+    at = found;
+  }
+  EXPECT_EQ(log.find(L"Attempting to delete version directory: "), std::wstring::npos);
+}
+
+// rmdir removes a whole tree; a directory link is removed as a link (or left), its target never
+// handed to a command interpreter.
+TEST_F(ChildDeleter, DirectoryByChildProcessRemovesATreeButNeverEntersALink) {
+  const std::wstring tree = scratch_.Child(L"tree");
+  for (const wchar_t* sub : {L"", L"\\a", L"\\a\\b"}) ::CreateDirectoryW((tree + sub).c_str(), nullptr);
+  MakeFile(tree + L"\\a\\b\\deep.txt");
+  MakeFile(tree + L"\\top.txt");
+  EXPECT_TRUE(deleter_.DeleteDirectoryByChildProcess(tree));
+  EXPECT_FALSE(oku::PathExists(tree));
+  EXPECT_NE(Log().find(L"Executing command: cmd.exe /C rmdir /S /Q \"" + tree + L"\""), std::wstring::npos);
+  EXPECT_NE(Log().find(L"Target deletion verified: " + tree), std::wstring::npos);
+
+  oku::test::OpenTestLog(logs_.path(), L"children.log");
+  const std::wstring outside = scratch_.Child(L"outside");
+  ::CreateDirectoryW(outside.c_str(), nullptr);
+  const std::wstring canary = MakeFile(outside + L"\\canary.txt");
+  const std::wstring link = scratch_.Child(L"linked");
+  ASSERT_TRUE(oku::test::MakeUnixSymlink(outside, link));
+  deleter_.DeleteDirectoryByChildProcess(link);
+  EXPECT_TRUE(oku::FileExists(canary));
+  const std::wstring log = Log();
+  EXPECT_NE(log.find(L"Removing directory link without entering it: " + link), std::wstring::npos);
+  EXPECT_EQ(log.find(L"Executing command: "), std::wstring::npos);
+  EXPECT_EQ(log.find(L"Executing PowerShell command: "), std::wstring::npos);
+  oku::test::RemoveUnixSymlink(link);
 }
 
 TEST_F(ChildDeleter, CleanupLeavesAVersionFolderPvDoesNotName) {
