@@ -365,11 +365,94 @@ TEST(Silent, AutoStartFollowsTheRequest) {
 
 // A silent start while a window installer runs ends at once with its own code and no box; the
 // window installer goes on.
+// A copy of the installer without one resource of the window group (110, chrome.ico): written
+// anew with every other resource of the original; empty when the copy cannot be made.
+std::wstring InstallerWithoutAWindowResource() {
+  const std::wstring copy = oku::test::TempDirectory() + L"\\OkuSetup_without_110.exe";
+  if (!::CopyFileW(SetupExe().c_str(), copy.c_str(), FALSE)) return std::wstring();
+  struct Resource {
+    std::wstring type, name;  // "#n" for numeric identifiers
+    WORD language;
+    std::string data;
+  };
+  std::vector<Resource> kept;
+  HMODULE original = ::LoadLibraryExW(SetupExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!original) return std::wstring();
+  auto text = [](LPCWSTR id) {
+    return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
+  };
+  struct Walk {
+    HMODULE module;
+    std::vector<Resource>* kept;
+    decltype(text)* name;
+    std::wstring type, id;
+  } walk{original, &kept, &text, L"", L""};
+  ::EnumResourceTypesW(
+      original,
+      [](HMODULE module, LPWSTR type, LONG_PTR param) -> BOOL {
+        auto* w = reinterpret_cast<Walk*>(param);
+        w->type = (*w->name)(type);
+        ::EnumResourceNamesW(
+            module, type,
+            [](HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param) -> BOOL {
+              auto* w = reinterpret_cast<Walk*>(param);
+              w->id = (*w->name)(name);
+              ::EnumResourceLanguagesW(
+                  module, type, name,
+                  [](HMODULE module, LPCWSTR type, LPCWSTR name, WORD language, LONG_PTR param) -> BOOL {
+                    auto* w = reinterpret_cast<Walk*>(param);
+                    if (w->type == L"#10" && w->id == L"#110") return TRUE;
+                    HRSRC found = ::FindResourceExW(module, type, name, language);
+                    HGLOBAL loaded = found ? ::LoadResource(module, found) : nullptr;
+                    const char* bytes = loaded ? static_cast<const char*>(::LockResource(loaded)) : nullptr;
+                    if (!bytes) return TRUE;
+                    w->kept->push_back({w->type, w->id, language, std::string(bytes, ::SizeofResource(module, found))});
+                    return TRUE;
+                  },
+                  param);
+              return TRUE;
+            },
+            param);
+        return TRUE;
+      },
+      reinterpret_cast<LONG_PTR>(&walk));
+  ::FreeLibrary(original);
+  auto id = [](const std::wstring& value) {
+    return value[0] == L'#' ? MAKEINTRESOURCEW(std::stoi(value.substr(1))) : const_cast<LPWSTR>(value.c_str());
+  };
+  HANDLE update = ::BeginUpdateResourceW(copy.c_str(), TRUE);
+  if (!update) return std::wstring();
+  bool written = true;
+  for (Resource& r : kept) {
+    written = written && ::UpdateResourceW(update, id(r.type), id(r.name), r.language, r.data.data(),
+                                           static_cast<DWORD>(r.data.size()));
+  }
+  if (!::EndUpdateResourceW(update, !written) || !written) return std::wstring();
+  HMODULE check = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!check) return std::wstring();
+  const bool gone = ::FindResourceW(check, MAKEINTRESOURCEW(110), MAKEINTRESOURCEW(10)) == nullptr;
+  const bool othersKept = ::FindResourceW(check, MAKEINTRESOURCEW(106), MAKEINTRESOURCEW(10)) != nullptr;
+  ::FreeLibrary(check);
+  return gone && othersKept ? copy : std::wstring();
+}
+
+// The window installer here lacks one resource of its window group: that is counted in the group's
+// completion event ("failed_count") and the window opens all the same.
 TEST(Silent, RefusedWhileAWindowInstallerRuns) {
-  oku::KernelHandle window(StartProcess(Quote(SetupExe())));
+  const std::wstring installer = InstallerWithoutAWindowResource();
+  ASSERT_FALSE(installer.empty());
+  ::DeleteFileW(OutboxPath().c_str());
+  oku::KernelHandle window(StartProcess(Quote(installer)));
   ASSERT_TRUE(window);
   HWND setupWindow = nullptr;
   ASSERT_TRUE(WaitUntil([&] { return (setupWindow = ::FindWindowW(L"OkuSetup", nullptr)) != nullptr; }, 90000));
+  {
+    const std::vector<Event> events = OutboxEvents();
+    const Event* windowGroup = FindEvent(events, "setup_extract_ui_resources_completed");
+    ASSERT_NE(windowGroup, nullptr);
+    EXPECT_EQ(windowGroup->Param("resource_count"), "13");
+    EXPECT_EQ(windowGroup->Param("failed_count"), "1");
+  }
   RunOptions quick;
   quick.timeoutMs = 60000;
   const Outcome refused = InstallSilently(L"", quick);
