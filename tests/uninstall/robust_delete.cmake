@@ -8,7 +8,7 @@ endif()
 oku_add_wine_test(uninstall_robust_delete_test
   SOURCES ${OKU_TEST_GROUP_DIR}/robust_delete_test.cpp
   LIBS uninstall oku_removal_test_util
-  DEPENDS lockfile OkuUninstall
+  DEPENDS lockfile OkuUninstall lantern_sdk tessel
   LOCKS wine-user-state
   TIMEOUT 240)
 oku_add_wine_test(uninstall_child_deleter_test
