@@ -550,6 +550,44 @@ TEST(Scenario, TwoThreadsReport) {
   EXPECT_EQ(kEvents, next[1]);
 }
 
+// Uninit while another thread keeps reporting: every event before it arrives whole and in order,
+// none after it, and the library is unloaded so its file can be deleted.
+TEST(Scenario, UninitWhileAnotherThreadReports) {
+  OKU_SCENARIO_ONLY();
+  const std::wstring work = WorkDirectory();
+  ASSERT_TRUE(CopyRealSdk(SdkDirectory(work)));
+  StartLog(work);
+  EventReporter& reporter = EventReporter::Instance();
+  ASSERT_TRUE(reporter.Init(SdkDirectory(work)));
+  std::atomic<int> sent{0};
+  std::atomic<bool> stop{false};
+  std::thread reporterThread([&] {
+    for (int n = 0; !stop.load(); ++n) {
+      reporter.Report("racing", {{"n", std::to_string(n)}});
+      sent.store(n + 1);
+    }
+  });
+  while (sent.load() < 50) ::Sleep(1);
+  reporter.Uninit();
+  const int atUninit = sent.load();
+  while (sent.load() < atUninit + 50) ::Sleep(1);
+  stop.store(true);
+  reporterThread.join();
+
+  EXPECT_FALSE(reporter.IsInitialized());
+  const std::wstring library = SdkDirectory(work) + L"\\lantern_sdk.dll";
+  EXPECT_EQ(nullptr, ::GetModuleHandleW(library.c_str()));
+  EXPECT_TRUE(::DeleteFileW(library.c_str())) << ::GetLastError();
+  const auto lines = ReadOutbox(OutboxPath(work));
+  ASSERT_GE(lines.size(), 50u);
+  EXPECT_LE(lines.size(), static_cast<std::size_t>(atUninit) + 1);
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    ASSERT_TRUE(lines[i].valid) << lines[i].raw.substr(0, 200);
+    EXPECT_EQ("racing", lines[i].Action());
+    EXPECT_EQ(std::to_string(i), lines[i].Param("n"));
+  }
+}
+
 TEST(Scenario, ProcessReports) {
   OKU_SCENARIO_ONLY();
   const std::wstring work = WorkDirectory();
@@ -664,6 +702,11 @@ TEST(EventReporterTest, TwoProcessesAppendToOneOutbox) {
     ++n;
   }
   EXPECT_EQ(2u, next.size());
+}
+
+TEST(EventReporterTest, UninitWhileAnotherThreadReports) {
+  ScratchDirectory work(L"reporter_uninit_race");
+  EXPECT_EQ(0u, RunScenario("UninitWhileAnotherThreadReports", work.path()));
 }
 
 TEST(EventReporterTest, ProcessExitWhileAnotherThreadReports) {
