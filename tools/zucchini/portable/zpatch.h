@@ -20,7 +20,7 @@ inline constexpr uint8_t kMagic[4] = {'O', 'K', 'Z', 'P'};
 inline constexpr uint32_t kVersion = 1;           // copies take the old bytes as they are
 inline constexpr uint32_t kVersionPredicted = 2;  // copies take the old bytes with predicted displacements
 // Most control records a version 2 patch may have (its decoder keeps them all as the address map).
-inline constexpr size_t kMaxPredictedRecords = size_t{1} << 22;
+inline constexpr size_t kMaxPredictedRecords = size_t{1} << 20;
 inline constexpr size_t kHeaderSize = 128;
 inline constexpr uint32_t kStreamCount = 4;
 enum Stream : size_t { kControl = 0, kDiffRuns = 1, kDiffBytes = 2, kExtra = 3 };
@@ -31,12 +31,13 @@ enum Stream : size_t { kControl = 0, kDiffRuns = 1, kDiffBytes = 2, kExtra = 3 }
 bool LooksLikeZpatch(const uint8_t* head, size_t length);
 
 // Writes a patch that turns old into target. Both inputs are read into memory; the matcher needs
-// about 5 bytes per old byte plus 2 per new byte. Old files up to 2 GiB - 2 bytes.
+// about 5 bytes per old byte plus 3 per new byte. Old files up to 2 GiB - 2 bytes.
 Result EncodeZpatch(RandomSource& old, RandomSource& target, ByteSink& patch);
 
 // Verifies old against the patch's SHA-256, then appends the new file to target while hashing it.
 // Fails with kSourceMismatch for the wrong old file, kCorruptPatch for a malformed patch and
-// kChecksumMismatch when the output's hash disagrees; memory use does not depend on the inputs.
+// kChecksumMismatch when the output's hash disagrees. Memory: fixed buffers, plus about 100 bytes per control
+// record of a version 2 patch (at most kMaxPredictedRecords).
 Result DecodeZpatch(RandomSource& old, RandomSource& patch, TargetSink& target);
 
 // Applies a patch of either format, told apart by its first bytes (VCDIFF: D6 C3 C4).

@@ -17,6 +17,9 @@ namespace {
 
 constexpr size_t kBuffer = size_t{64} << 10;
 constexpr size_t kLookahead = 16;  // room for an instruction that starts at the end of a chunk
+// Copies read the old file through a cache: records are often short and close to each other.
+constexpr size_t kOldCacheBlock = size_t{64} << 10;
+constexpr size_t kOldCacheBlocks = 64;
 
 Result Fail(ResultCode code, std::string message) { return Result{code, std::move(message)}; }
 Result Corrupt(const char* what) { return Fail(ResultCode::kCorruptPatch, std::string("corrupt patch: ") + what); }
@@ -92,7 +95,12 @@ class StreamReader {
 class Decoder {
  public:
   Decoder(RandomSource& old, RandomSource& patch, TargetSink& target)
-      : old_(old), patch_(patch), target_(target), oldBuffer_(new uint8_t[kBuffer + kLookahead]), out_(new uint8_t[kBuffer]) {}
+      : old_(old),
+        oldCache_(old, kOldCacheBlock, kOldCacheBlocks),
+        patch_(patch),
+        target_(target),
+        oldBuffer_(new uint8_t[kBuffer + kLookahead]),
+        out_(new uint8_t[kBuffer]) {}
 
   Result Run() {
     uint8_t header[zpatch::kHeaderSize];
@@ -217,7 +225,9 @@ class Decoder {
     while (length > 0) {
       size_t n = static_cast<size_t>(std::min<uint64_t>(length, kBuffer));
       const size_t available = static_cast<size_t>(std::min<uint64_t>(length, kBuffer + kLookahead));
-      if (!old_.ReadAt(oldAt, oldBuffer_.get(), available)) return Fail(ResultCode::kReadSourceFailed, "cannot read the old file");
+      if (!oldCache_.ReadAt(oldAt, oldBuffer_.get(), available)) {
+        return Fail(ResultCode::kReadSourceFailed, "cannot read the old file");
+      }
       uint8_t* bytes = oldBuffer_.get();
       if (predicted_) {
         // An instruction that starts in this chunk and runs past it is finished here.
@@ -288,6 +298,7 @@ class Decoder {
   }
 
   RandomSource& old_;
+  BlockCache oldCache_;
   RandomSource& patch_;
   TargetSink& target_;
   std::unique_ptr<uint8_t[]> oldBuffer_;
