@@ -396,6 +396,23 @@ TEST(Scenario, NoDeviceIdentifierLibrary) {
   EXPECT_NE(std::string::npos, log.find("获取到 tessel: \n"));
 }
 
+// A library that has no device identifier (null, then empty): Init still succeeds and says so.
+TEST(Scenario, NoDeviceIdentifier) {
+  OKU_SCENARIO_ONLY();
+  const std::wstring work = WorkDirectory();
+  ASSERT_TRUE(CopyBinaries(SdkDirectory(work), {{L"telemetry_no_device_id_sdk.dll", L"lantern_sdk.dll"}}));
+  StartLog(work);
+  EventReporter& reporter = EventReporter::Instance();
+  ASSERT_TRUE(reporter.Init(SdkDirectory(work)));
+  reporter.Uninit();
+  ::SetEnvironmentVariableW(L"OKU_FAKE_LANTERN_EMPTY_ID", L"1");
+  ASSERT_TRUE(reporter.Init(SdkDirectory(work)));
+  reporter.Uninit();
+  const std::string log = LogText(work);
+  EXPECT_EQ(2u, CountOf(log, "[WARNING] 获取 device id 失败或为空"));
+  EXPECT_EQ(std::string::npos, log.find("device id: "));
+}
+
 TEST(Scenario, MissingExport) {
   OKU_SCENARIO_ONLY();
   const std::wstring work = WorkDirectory();
@@ -657,6 +674,11 @@ TEST(EventReporterTest, MissingLibraryLeavesEventsQueuedUntilARetrySucceeds) {
 TEST(EventReporterTest, MissingDeviceIdentifierLibraryLeavesT36Empty) {
   ScratchDirectory work(L"reporter_no_tessel");
   EXPECT_EQ(0u, RunScenario("NoDeviceIdentifierLibrary", work.path()));
+}
+
+TEST(EventReporterTest, MissingDeviceIdentifierIsAWarning) {
+  ScratchDirectory work(L"reporter_no_device_id");
+  EXPECT_EQ(0u, RunScenario("NoDeviceIdentifier", work.path()));
 }
 
 TEST(EventReporterTest, MissingExportSendsNothing) {
