@@ -86,7 +86,12 @@ bool KillProcessByName(const std::wstring& name) {
   return killed;
 }
 
-std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath) {
+namespace {
+
+// Processes of that bare name whose full image path satisfies matches, opened for waiting on and
+// terminating.
+template <typename Matches>
+std::vector<oku::KernelHandle> OpenProcessesWhere(const std::wstring& name, Matches matches) {
   std::vector<oku::KernelHandle> found;
   ForEachProcess([&](const PROCESSENTRY32W& entry) {
     if (!oku::SamePath(name, entry.szExeFile)) return true;
@@ -97,10 +102,26 @@ std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, co
     DWORD length = static_cast<DWORD>(image.size());
     if (!::QueryFullProcessImageNameW(process.get(), 0, image.data(), &length)) return true;
     image.resize(length);
-    if (oku::SamePath(image, imagePath)) found.push_back(std::move(process));
+    if (matches(image)) found.push_back(std::move(process));
     return true;
   });
   return found;
+}
+
+}  // namespace
+
+std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath) {
+  return OpenProcessesWhere(name, [&](const std::wstring& image) { return oku::SamePath(image, imagePath); });
+}
+
+std::vector<oku::KernelHandle> OpenProcessesBelow(const std::wstring& name, const std::wstring& directory) {
+  std::wstring root = directory;
+  while (!root.empty() && (root.back() == L'\\' || root.back() == L'/')) root.pop_back();
+  if (root.empty()) return {};
+  return OpenProcessesWhere(name, [&](const std::wstring& image) {
+    return image.size() > root.size() + 1 && image[root.size()] == L'\\' &&
+           oku::SamePath(image.substr(0, root.size()), root);
+  });
 }
 
 std::uint64_t GetTickCountMs() {

@@ -16,6 +16,8 @@ bool KillProcessByName(const std::wstring& name);
 // Processes of that bare executable name whose image is the file at imagePath, each opened for
 // waiting on and terminating; one that cannot be opened or queried is left out.
 std::vector<oku::KernelHandle> OpenProcessesByImage(const std::wstring& name, const std::wstring& imagePath);
+// The same for processes whose image lies anywhere below directory (letter case ignored).
+std::vector<oku::KernelHandle> OpenProcessesBelow(const std::wstring& name, const std::wstring& directory);
 // True when the process with this identifier still runs; one that exists but cannot be queried
 // counts as running. Logs nothing.
 bool IsProcessIdRunning(DWORD processId);

@@ -107,9 +107,9 @@ bool UninstallEngine::RunProductUninstall() {
     HandleSetupExitCode(333);
     return false;
   }
-  // Only this installation's own setup.exe blocks the removal: another program of that name (any
-  // other product's installer) is not ours to wait for.
-  if (!OpenProcessesByImage(L"setup.exe", setupPath).empty()) {
+  // Only a setup.exe running from inside this installation (its own, or a newer version's during an
+  // update) blocks the removal: another program of that name is not ours to wait for.
+  if (!OpenProcessesBelow(L"setup.exe", install_path_).empty()) {
     LogInfo(L"setup.exe 正在运行！");
     HandleSetupExitCode(60);
     return false;

@@ -33,7 +33,7 @@ class UninstallEngine {
   // 6 ready (installation path and pv read), 4 product could not be stopped, 5 registry values missing.
   int StopRunningProduct();
   // True when the component's uninstaller ended by itself and its uninstall entry is gone. A
-  // running copy of this installation's setup.exe (matched by its image path) stops it with 60.
+  // setup.exe running from inside the installation directory (by its image path) stops it with 60.
   bool RunProductUninstall();
   // Starts "\"path\" arguments" and waits for it up to the setup wait limit; its exit code, 20
   // when it cannot start. One still running then is terminated and awaited, the timeout is

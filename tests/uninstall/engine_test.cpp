@@ -248,13 +248,18 @@ TEST_F(Engine, RunningProductWithoutForceIsOnlyLogged) {
 }
 
 TEST_F(Engine, BusySetupAndMissingSetupAreAnsweredBoxes) {
-  // This installation's own setup.exe running blocks the removal; a program of that name
-  // elsewhere does not. lockfile.exe stands in for both running programs.
-  const std::wstring elsewhere = scratch_.Child(L"other");
+  // A setup.exe running from inside the installation (its own, or a newer version's) blocks the
+  // removal; a program of that name elsewhere does not, also in a folder whose name merely starts
+  // like the installation's. lockfile.exe stands in for the running programs.
+  const std::wstring newer = install_ + L"\\148.0.0.0\\Installer";
+  ::CreateDirectoryW((install_ + L"\\148.0.0.0").c_str(), nullptr);
+  ::CreateDirectoryW(newer.c_str(), nullptr);
+  ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), newer + L"\\setup.exe"));
+  const std::wstring elsewhere = install_ + L"_other";
   ::CreateDirectoryW(elsewhere.c_str(), nullptr);
   ASSERT_TRUE(oku::test::CopyFileTo(oku::test::LockfileExe(), elsewhere + L"\\setup.exe"));
   const std::wstring productSetup = oku::test::BinDirectory() + L"\\product\\new\\setup.exe";
-  enum Running { kNone, kOwn, kElsewhere };
+  enum Running { kNone, kOwn, kNewerVersion, kElsewhere };
   struct Case {
     const char* label;
     const wchar_t* flags;
@@ -267,6 +272,8 @@ TEST_F(Engine, BusySetupAndMissingSetupAreAnsweredBoxes) {
   } cases[] = {
       {"60 with box", L"", kOwn, false, L"提示", L"已有安装器或者卸载器在运行，请稍后再尝试！", L"setup.exe 被其他进程占用", 1},
       {"60 silent", L"--silent-oku", kOwn, false, nullptr, nullptr, L"setup.exe 被其他进程占用", 1},
+      {"60 for a newer version's setup.exe", L"--silent-oku", kNewerVersion, false, nullptr, nullptr,
+       L"setup.exe 被其他进程占用", 1},
       {"333 with box", L"", kNone, true, L"错误", L"setup 文件缺失", L"setup.exe 文件缺失", 1},
       {"333 silent", L"--silent-oku", kNone, true, nullptr, nullptr, L"没有找到 setup.exe 文件", 1},
       // Last: this one removes the product.
@@ -280,6 +287,10 @@ TEST_F(Engine, BusySetupAndMissingSetupAreAnsweredBoxes) {
     } else {
       ASSERT_TRUE(oku::test::CopyFileTo(c.running == kOwn ? oku::test::LockfileExe() : productSetup, setup_));
     }
+    if (c.running == kElsewhere) oku::test::RemoveTree(install_ + L"\\148.0.0.0");
+    const std::wstring running = c.running == kOwn            ? setup_
+                                 : c.running == kNewerVersion ? newer + L"\\setup.exe"
+                                                              : elsewhere + L"\\setup.exe";
     EngineRun run;
     {
       STARTUPINFOW startup{};
@@ -287,7 +298,7 @@ TEST_F(Engine, BusySetupAndMissingSetupAreAnsweredBoxes) {
       PROCESS_INFORMATION info{};
       oku::KernelHandle process, thread;
       if (c.running != kNone) {
-        std::wstring line = L"\"" + (c.running == kOwn ? setup_ : elsewhere + L"\\setup.exe") + L"\" --timeout 60000";
+        std::wstring line = L"\"" + running + L"\" --timeout 60000";
         ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
         process.reset(info.hProcess);
         thread.reset(info.hThread);
