@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # Update-package benchmark on a realistic pair of installations (~180 MiB, bench/delta/make_trees.py):
 # the update-package builder repacks both under Wine exactly as the installer does; then
-#   - patch size: our VCDIFF patch (raw and as the LZMA2 7z the package carries) against the full
-#     new archive and against xdelta3's patch for the same pair (-S none: the same format, and
-#     xdelta3's own default secondary compression);
+#   - patch size: our patch (raw and as the LZMA2 7z the package carries) against the full new
+#     archive and against xdelta3's patch for the same pair (-S none, and xdelta3's own default
+#     secondary compression);
 #   - apply time: zucchini.exe -apply under Wine (as the installer runs it) against xdelta3 -d on
-#     the same patch; both outputs are checked byte for byte;
+#     its own -S none patch; both outputs are checked byte for byte;
 #   - ComputeFileSha256 (package_helper.exe sha256 under Wine) against sha256sum on the new archive.
 # Times are the best of three runs. Usage: bench/delta/run.sh [windows-build-dir]
 #   windows-build-dir: MinGW build tree (default build/); DELTA_BENCH_DIR: scratch (~1.5 GiB,
@@ -62,7 +62,7 @@ timeout 600 wine "$zucchini" -apply x x x >/dev/null 2>&1 || true  # wineserver 
 apply_ours=$(best timeout 600 wine "$zucchini" -apply "$(winpath "$work/$base")" "$(winpath "$work/$ours")" \
   "$(winpath "$work/out_ours.7z")")
 same out_ours.7z
-apply_xd=$(best xdelta3 -d -f -s "$base" "$ours" out_xd.7z)
+apply_xd=$(best xdelta3 -d -f -s "$base" xd_none.patch out_xd.7z)
 same out_xd.7z
 wine_start=$(best timeout 60 wine "$helper")
 sha_ours=$(best timeout 600 wine "$helper" sha256 "$(winpath "$work/$target")")
@@ -84,7 +84,7 @@ printf 'our patch, raw        %11d bytes  %.4f of the new archive  %.3f x xdelta
 printf 'our patch, LZMA2 7z   %11d bytes  %.4f of the new archive  %.3f x xdelta3 default (%d, secondary compression)\n' \
   "$(size "$packed")" "$(r "$(size "$packed")" "$new_size")" "$(r "$(size "$packed")" "$(size xd_default.patch)")" \
   "$(size xd_default.patch)"
-printf 'apply: zucchini.exe under Wine %6.2f s, xdelta3 -d %6.2f s (same patch)   ratio %.2f\n' \
+printf 'apply: zucchini.exe under Wine %6.2f s, xdelta3 -d %6.2f s (its own -S none patch)   ratio %.2f\n' \
   "$apply_ours" "$apply_xd" "$(r "$apply_ours" "$apply_xd")"
 sha_net=$(echo "$sha_ours - $wine_start" | bc -l)
 printf 'sha256: ComputeFileSha256 under Wine %6.2f s (%.0f MiB/s; %.0f MiB/s without the %.2f s Wine start)\n' \

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Patcher benchmark: on a generated ~180 MiB archive-like old/new pair, compares our patch with
-# the new file and with xdelta3's (-S none, the same format), and our apply time with xdelta3 -d,
-# natively and for zucchini.exe under Wine. Every output is checked byte for byte.
+# the new file and with xdelta3's (-S none), and our apply time with xdelta3 -d on its own patch,
+# natively and for zucchini.exe under Wine; zucchini also applies xdelta3's patch (VCDIFF).
+# Every output is checked byte for byte. Real release pairs: bench/zucchini/corpus.sh.
 # Usage: bench/zucchini/run.sh [windows-build-dir] [MiB]
 #   windows-build-dir: MinGW build tree holding bin/tools/zucchini.exe (default: build/)
 #   ZUCCHINI_BENCH_DIR: scratch folder for the ~1 GiB of files (default: /tmp/zucchini-bench)
@@ -53,7 +54,6 @@ gen_xd=$(seconds xdelta3 -e -f -S none -s old.bin new.bin xd.patch)
 apply_ours=$(seconds "$z_native" -apply old.bin ours.patch out.ours); apply_rss=$(rss); same out.ours
 apply_xd=$(seconds xdelta3 -d -f -s old.bin xd.patch out.xd); same out.xd
 apply_ours_on_xd=$(seconds "$z_native" -apply old.bin xd.patch out.ours_xd); same out.ours_xd
-xd_on_ours=$(seconds xdelta3 -d -f -s old.bin ours.patch out.xd_ours); same out.xd_ours
 export WINEPREFIX="$prefix" OKU_WINE_TIMEOUT=900
 "$build/wine-run.sh" "$(winpath "$z_exe")" -apply x x x >/dev/null 2>&1 || true  # warm up wineserver
 apply_wine=$(seconds "$build/wine-run.sh" "$(winpath "$z_exe")" -apply "$(winpath "$work/old.bin")" \
@@ -71,6 +71,5 @@ printf 'gen   ours %6.2f s (peak %d MiB)   xdelta3 -e %6.2f s   ratio %.2f\n' \
 printf 'apply ours %6.2f s (peak %d MiB)   xdelta3 -d %6.2f s   ratio %.2f (native)\n' \
   "$apply_ours" $((apply_rss / 1024)) "$apply_xd" "$(r "$apply_ours" "$apply_xd")"
 printf 'apply zucchini.exe under Wine %6.2f s   ratio %.2f vs xdelta3 -d\n' "$apply_wine" "$(r "$apply_wine" "$apply_xd")"
-printf 'cross: ours on xdelta3 patch %6.2f s, xdelta3 on our patch %6.2f s (both outputs identical)\n' \
-  "$apply_ours_on_xd" "$xd_on_ours"
+printf 'cross: ours on xdelta3 patch %6.2f s (output identical)\n' "$apply_ours_on_xd"
 rm -f out.*
