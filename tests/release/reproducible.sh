@@ -48,6 +48,7 @@ if [ $status -ne 0 ]; then
     cmp -s "$f" "$work/build/payload/targets/$name" || echo "  embedded file differs: $name"
   done
   echo "reproducible: the second build differs; it stays in $work"
+  echo "(a source changed after $build was built gives a difference too: build it again first)"
   exit 1
 fi
 

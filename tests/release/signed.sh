@@ -26,7 +26,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -keyout "$work/key.pem" -out "$work/ce
 
 # 2. An incomplete release folder.
 mkdir -p "$work/incomplete"
-cp -a "$work/release-new/." "$work/incomplete/"
+find "$work/release-new" -maxdepth 1 -type f -exec cp {} "$work/incomplete/" \;
 rm "$work/incomplete/dockit.dll"
 configure() {  # configure <log> <cmake options...>: the second build folder, as a release build
   local log=$1; shift
