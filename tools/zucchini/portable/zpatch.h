@@ -2,8 +2,9 @@
 // files by size and SHA-256, then four separately stored streams of a copy-with-difference
 // edit (control records, zero/literal runs of the difference, the difference bytes, new bytes),
 // laid out so a general-purpose compressor (the package's LZMA2) finds their regularities.
-// The encoder matches with a suffix array over the old file; the decoder streams with fixed
-// buffers and checks the old file before, and the output after, it writes.
+// The encoder matches with a suffix array over the old file and, in version 2, predicts the
+// displacements of moved x86-64 code (code_model.h); the decoder streams with fixed buffers and
+// checks the old file before, and the output after, it writes.
 #pragma once
 
 #include <cstddef>
