@@ -506,5 +506,14 @@ for name, title in (("extract.txt", "bench/run.sh"), ("delta.txt", "bench/delta/
     w("")
 
 os.makedirs(os.path.dirname(os.path.abspath(REPORT)), exist_ok=True)
+# The patcher corpus section is written by bench/zucchini/corpus.sh; it is kept as it stands.
+KEEP_BEGIN, KEEP_END = "<!-- zucchini-corpus:begin -->", "<!-- zucchini-corpus:end -->"
+if os.path.exists(REPORT):
+    with open(REPORT, encoding="utf-8") as f:
+        previous = f.read()
+    if KEEP_BEGIN in previous and KEEP_END in previous:
+        kept = previous[previous.index(KEEP_BEGIN):previous.index(KEEP_END) + len(KEEP_END)]
+        md += ["", kept]
+
 with open(REPORT, "w", encoding="utf-8") as f:
     f.write("\n".join(md).rstrip() + "\n")
