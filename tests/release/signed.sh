@@ -96,5 +96,5 @@ set -e
 for _ in $(seq 1 30); do [ -e "$install_dir" ] || break; sleep 1; done
 [ ! -e "$install_dir" ] || fail "the installation directory is still there"
 echo "uninstalled"
-rm -rf "$work"
+rm -rf "$work" "$WINEPREFIX.lock"  # the lock file the update-package builder left beside the prefix
 echo "signed: every shipped program and the update package are signed and verify"
