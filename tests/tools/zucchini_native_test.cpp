@@ -558,21 +558,22 @@ void PutVarint(Bytes& out, uint64_t v) {
 }
 
 // A patch with a correct header (sizes, hashes, stream table) around hand-written streams.
+// Four streams make version 1, five (the last one the image layouts) version 3.
 Bytes OwnPatch(const Bytes& source, const Bytes& target, const std::vector<Bytes>& streams, uint64_t newSize = UINT64_MAX) {
-  Bytes p(oku::zucchini::zpatch::kHeaderSize, 0);
+  Bytes p(96 + 8 * streams.size(), 0);
   std::memcpy(p.data(), "OKZP", 4);
   auto le = [&](size_t at, uint64_t v, int n) {
     for (int i = 0; i < n; ++i) p[at + i] = static_cast<uint8_t>(v >> (8 * i));
   };
-  le(4, 1, 4);
+  le(4, streams.size() == 5 ? 3 : 1, 4);
   le(8, source.size(), 8);
   le(16, newSize == UINT64_MAX ? target.size() : newSize, 8);
   const auto oldHash = oku::zucchini::Sha256Of(source.data(), source.size());
   const auto newHash = oku::zucchini::Sha256Of(target.data(), target.size());
   std::memcpy(p.data() + 24, oldHash.data(), 32);
   std::memcpy(p.data() + 56, newHash.data(), 32);
-  le(88, 4, 4);
-  for (size_t i = 0; i < 4; ++i) le(96 + 8 * i, streams[i].size(), 8);
+  le(88, streams.size(), 4);
+  for (size_t i = 0; i < streams.size(); ++i) le(96 + 8 * i, streams[i].size(), 8);
   for (const Bytes& s : streams) p.insert(p.end(), s.begin(), s.end());
   return p;
 }
@@ -606,6 +607,19 @@ TEST(ZpatchCorrupt, HostilePatchesFailCleanly) {
   };
   Bytes trailing = good;
   trailing.push_back(0);
+  // Version 3: the same edit with a fifth stream of image layouts (here: none).
+  auto layouts = [&](const Bytes& stream) { return OwnPatch(source, target, {control, runs, {1}, {'x', 'y'}, stream}); };
+  const Bytes good3 = layouts(Varints({0}));
+  ASSERT_TRUE(DecodeOwn(source, good3, &out).ok());
+  ASSERT_TRUE(out == target);
+  // An image over the whole old and new file: prediction runs, the result is still checked.
+  ASSERT_TRUE(DecodeOwn(source, layouts(Varints({1, 0, 0, 0, 0, 1, 0x1000, 8, 0, 8, 1, 0x1000, 8, 0, 8, 0x1000, 8, 0x1000, 24})),
+                        &out).code != ResultCode::kCorruptPatch);
+  auto with3 = [&](size_t at, uint8_t value) {
+    Bytes p = good3;
+    p[at] = value;
+    return p;
+  };
   struct Case {
     const char* name;
     Bytes patch;
@@ -614,8 +628,31 @@ TEST(ZpatchCorrupt, HostilePatchesFailCleanly) {
   };
   const std::vector<Case> cases = {
       {"header cut short", Bytes(good.begin(), good.begin() + 100), source, ResultCode::kCorruptPatch},
-      {"unknown version", with(4, 3), source, ResultCode::kUnsupported},
+      {"unknown version", with(4, 4), source, ResultCode::kUnsupported},
       {"stream count", with(88, 5), source, ResultCode::kCorruptPatch},
+      {"version 3 with four streams", with(4, 3), source, ResultCode::kCorruptPatch},
+      {"version 1 with five streams", with3(4, 1), source, ResultCode::kCorruptPatch},
+      {"version 3 header cut short", Bytes(good3.begin(), good3.begin() + 130), source, ResultCode::kCorruptPatch},
+      {"image layouts missing", layouts({}), source, ResultCode::kCorruptPatch},
+      {"image layouts: too many images", layouts(Varints({5000})), source, ResultCode::kCorruptPatch},
+      {"image layouts: cut inside an image", layouts(Varints({1, 0, 0, 0, 0, 1, 0x1000, 8})), source, ResultCode::kCorruptPatch},
+      {"image layouts: no new sections", layouts(Varints({1, 0, 0, 0, 0, 1, 0x1000, 8, 0, 8, 0, 0, 0, 0, 0})), source, ResultCode::kCorruptPatch},
+      {"image layouts: no old sections", layouts(Varints({1, 0, 0, 0, 0, 0})), source, ResultCode::kCorruptPatch},
+      {"image layouts: too many sections", layouts(Varints({1, 0, 0, 0, 0, 97})), source, ResultCode::kCorruptPatch},
+      {"image layouts: old section past the old file",
+       layouts(Varints({1, 0, 0, 0, 0, 1, 0x1000, 8, 0, 9, 1, 0x1000, 8, 0, 8, 0, 0, 0, 0})), source, ResultCode::kCorruptPatch},
+      {"image layouts: new section past the new file",
+       layouts(Varints({1, 0, 0, 0, 0, 1, 0x1000, 8, 0, 8, 1, 0x1000, 8, 1, 8, 0, 0, 0, 0})), source, ResultCode::kCorruptPatch},
+      {"image layouts: image start past the old file", layouts(Varints({1, 9, 0, 0, 0, 1})), source, ResultCode::kCorruptPatch},
+      {"image layouts: section RVA over 32 bits",
+       layouts(Varints({1, 0, 0, 0, 0, 1, uint64_t{1} << 32, 8, 0, 8, 1, 0x1000, 8, 0, 8, 0, 0, 0, 0})), source,
+       ResultCode::kCorruptPatch},
+      {"image layouts: overlapping images",
+       layouts(Varints({2, 0, 0, 0, 0, 1, 0x1000, 8, 0, 8, 1, 0x1000, 8, 0, 8, 0, 0, 0, 0, 4, 0, 0, 0, 1, 0x1000, 4, 0,
+                        4, 1, 0x1000, 4, 0, 4, 0, 0, 0, 0})),
+       source, ResultCode::kCorruptPatch},
+      {"image layouts: trailing bytes", layouts(Varints({0, 0})), source, ResultCode::kCorruptPatch},
+      {"image layouts: longer than 4 MiB", layouts(Bytes((size_t{4} << 20) + 1, 0)), source, ResultCode::kCorruptPatch},
       {"reserved field", with(92, 1), source, ResultCode::kCorruptPatch},
       {"stream longer than the patch", huge(96), source, ResultCode::kCorruptPatch},
       {"last stream longer than the patch", huge(120), source, ResultCode::kCorruptPatch},
@@ -780,3 +817,128 @@ TEST(ZpatchCodeModel, MovedCodeCostsLittle) {
 }
 
 }  // namespace
+
+// A PE32+ image: .text with functions that call each other and load .rdata RIP-relative, .rdata
+// with absolute pointers to every function (listed in .reloc) and the .pdata RVAs of each
+// function. Growing a function moves .rdata by whole pages in RVAs but by 0x200 steps in the file.
+Bytes BuildPe(const std::vector<size_t>& functionSizes) {
+  const uint64_t base = 0x140000000;
+  const size_t n = functionSizes.size();
+  auto align = [](size_t v, size_t a) { return (v + a - 1) / a * a; };
+  std::vector<size_t> starts;
+  size_t textSize = 0;
+  for (size_t s : functionSizes) {
+    starts.push_back(textSize);
+    textSize += s;
+  }
+  const size_t textRaw = 0x400, textVa = 0x1000;
+  const size_t rdataRaw = align(textRaw + textSize, 0x200), rdataVa = align(textVa + textSize, 0x1000);
+  const size_t rdataSize = 8 * n + 12 * n;  // pointers, then the exception table
+  const size_t relocRaw = align(rdataRaw + rdataSize, 0x200), relocVa = align(rdataVa + rdataSize, 0x1000);
+  Bytes reloc;
+  for (size_t page = 0; page < 8 * n; page += 0x1000) {
+    const size_t count = std::min<size_t>(512, n - page / 8);
+    const size_t blockSize = 8 + 2 * count;
+    for (uint64_t v : {uint64_t{rdataVa + page}, uint64_t{blockSize}}) {
+      for (int i = 0; i < 4; ++i) reloc.push_back(static_cast<uint8_t>(v >> (8 * i)));
+    }
+    for (size_t k = 0; k < count; ++k) {
+      const uint16_t entry = static_cast<uint16_t>((10u << 12) | (8 * k));
+      reloc.push_back(static_cast<uint8_t>(entry));
+      reloc.push_back(static_cast<uint8_t>(entry >> 8));
+    }
+  }
+  Bytes pe(align(relocRaw + reloc.size(), 0x200), 0);
+  auto put = [&](size_t at, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) pe[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (8 * i));
+  };
+  pe[0] = 'M';
+  pe[1] = 'Z';
+  put(0x3C, 0x80, 4);
+  std::memcpy(pe.data() + 0x80, "PE\0\0", 4);
+  put(0x84, 0x8664, 2);
+  put(0x86, 3, 2);
+  put(0x94, 0xF0, 2);
+  const size_t opt = 0x98;
+  put(opt, 0x20B, 2);
+  put(opt + 24, base, 8);
+  put(opt + 108, 16, 4);
+  put(opt + 112 + 24, rdataVa + 8 * n, 4);  // exception directory
+  put(opt + 112 + 28, 12 * n, 4);
+  put(opt + 112 + 40, relocVa, 4);  // base relocations
+  put(opt + 112 + 44, reloc.size(), 4);
+  const size_t sectionVa[3] = {textVa, rdataVa, relocVa}, sectionRaw[3] = {textRaw, rdataRaw, relocRaw};
+  const size_t sectionSize[3] = {textSize, rdataSize, reloc.size()};
+  for (size_t s = 0; s < 3; ++s) {
+    const size_t at = opt + 0xF0 + 40 * s;
+    put(at + 8, sectionSize[s], 4);
+    put(at + 12, sectionVa[s], 4);
+    put(at + 16, align(sectionSize[s], 0x200), 4);
+    put(at + 20, sectionRaw[s], 4);
+  }
+  for (size_t f = 0; f < n; ++f) {
+    std::mt19937_64 rng(f);
+    size_t at = starts[f];
+    const size_t end = starts[f] + functionSizes[f];
+    for (size_t k = 0; at + 40 <= end; ++k) {
+      const size_t from = textRaw + at;
+      if (k % 2 == 0) {  // call another function
+        pe[from] = 0xE8;
+        put(from + 1, static_cast<uint32_t>(starts[(f * 7 + k) % n] - (at + 5)), 4);
+        at += 5;
+      } else {  // lea rax, [rip + pointer of another function]
+        pe[from] = 0x48;
+        pe[from + 1] = 0x8D;
+        pe[from + 2] = 0x05;
+        put(from + 3, static_cast<uint32_t>(rdataVa + 8 * ((f + k) % n) - (textVa + at + 7)), 4);
+        at += 7;
+      }
+      for (size_t i = 0; i < 28; ++i) pe[textRaw + at++] = static_cast<uint8_t>(0x10 + rng() % 16);
+    }
+    put(rdataRaw + 8 * f, base + textVa + starts[f], 8);
+    put(rdataRaw + 8 * n + 12 * f, textVa + starts[f], 4);
+    put(rdataRaw + 8 * n + 12 * f + 4, textVa + end, 4);
+  }
+  std::copy(reloc.begin(), reloc.end(), pe.begin() + static_cast<std::ptrdiff_t>(relocRaw));
+  return pe;
+}
+
+TEST(ZpatchCodeModel, PeReferencesBetweenSectionsCostLittle) {
+  std::vector<size_t> sizes;
+  std::mt19937_64 rng(103);
+  for (int i = 0; i < 600; ++i) sizes.push_back(200 + rng() % 1500);
+  const Bytes old = BuildPe(sizes);
+  sizes[40] += 700;
+  sizes[300] += 2600;
+  sizes[301] -= 100;
+  const Bytes next = BuildPe(sizes);
+  // Inside an archive: other bytes before the image.
+  Bytes oldArchive(5000, 7), newArchive(5300, 7);
+  oldArchive.insert(oldArchive.end(), old.begin(), old.end());
+  newArchive.insert(newArchive.end(), next.begin(), next.end());
+
+  const Bytes patch = EncodeOwn(oldArchive, newArchive);
+  ASSERT_GE(patch.size(), oku::zucchini::zpatch::kHeaderSizePe);
+  EXPECT_EQ(patch[4], oku::zucchini::zpatch::kVersionPe);
+  Bytes out;
+  const auto r = DecodeOwn(oldArchive, patch, &out);
+  ASSERT_TRUE(r.ok()) << r.message;
+  EXPECT_TRUE(out == newArchive);
+  const uint64_t diffBytes = [&] {
+    uint64_t v = 0;
+    for (int i = 7; i >= 0; --i) v = (v << 8) | patch[112 + static_cast<size_t>(i)];
+    return v;
+  }();
+  // 600 pointers, 1800 exception table RVAs and ~7000 cross-section loads all moved.
+  EXPECT_LT(diffBytes, 1500u) << "difference bytes left after prediction";
+
+  std::mt19937_64 flips(104);
+  for (int i = 0; i < 60; ++i) {
+    Bytes p = patch;
+    p[flips() % p.size()] ^= static_cast<uint8_t>(1u << (flips() % 8));
+    Bytes o;
+    if (DecodeOwn(oldArchive, p, &o).ok()) {
+      EXPECT_TRUE(o == newArchive) << "flip " << i;
+    }
+  }
+}

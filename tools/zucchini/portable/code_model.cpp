@@ -21,9 +21,9 @@ bool RipOpcode(uint8_t op) {
   }
 }
 
-// Length of a recognised instruction at b (avail bytes readable) and the offset of its rel32
-// displacement; 0 when none.
-size_t Recognise(const uint8_t* b, size_t avail, size_t* dispAt) {
+}  // namespace
+
+size_t RecogniseInstruction(const uint8_t* b, size_t avail, size_t* dispAt) {
   if (avail >= 5 && (b[0] == 0xE8 || b[0] == 0xE9)) {
     *dispAt = 1;
     return 5;
@@ -43,8 +43,6 @@ size_t Recognise(const uint8_t* b, size_t avail, size_t* dispAt) {
   }
   return 0;
 }
-
-}  // namespace
 
 AddressMap::AddressMap(const std::vector<CopyRegion>& regions) {
   std::vector<CopyRegion> order;
@@ -87,7 +85,7 @@ size_t PredictDisplacements(uint8_t* buffer, size_t available, size_t scanFrom, 
   size_t x = scanFrom;
   while (x < scanEnd && x < available) {
     size_t dispAt = 0;
-    const size_t length = Recognise(buffer + x, available - x, &dispAt);
+    const size_t length = RecogniseInstruction(buffer + x, available - x, &dispAt);
     if (length == 0) {
       ++x;
       continue;

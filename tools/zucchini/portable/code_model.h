@@ -37,6 +37,10 @@ class AddressMap {
   std::vector<Interval> intervals_;  // disjoint, sorted by start
 };
 
+// Length of an instruction recognised at b (avail bytes readable) with a rel32 or RIP-relative
+// displacement, and the displacement's offset in it; 0 when none.
+size_t RecogniseInstruction(const uint8_t* b, size_t avail, size_t* dispAt);
+
 // Rewrites, in buffer (old bytes from old offset start, copied to new offset start + delta), the
 // displacement of every recognised instruction that starts in [0, scanFrom..scanEnd) and ends
 // within [0, available), with its target mapped through map. Scanning starts at scanFrom and

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tools/zucchini/portable/code_model.h"
+#include "tools/zucchini/portable/pe_model.h"
 #include "tools/zucchini/portable/sha256.h"
 #include "tools/zucchini/portable/zpatch.h"
 
@@ -103,22 +104,30 @@ class Decoder {
         out_(new uint8_t[kBuffer]) {}
 
   Result Run() {
-    uint8_t header[zpatch::kHeaderSize];
-    if (patch_.Size() < sizeof header) return Corrupt("shorter than its header");
-    if (!patch_.ReadAt(0, header, sizeof header)) return Fail(ResultCode::kReadPatchFailed, "cannot read the patch");
+    uint8_t header[zpatch::kHeaderSizePe] = {};
+    if (patch_.Size() < zpatch::kHeaderSize) return Corrupt("shorter than its header");
+    if (!patch_.ReadAt(0, header, zpatch::kHeaderSize)) return Fail(ResultCode::kReadPatchFailed, "cannot read the patch");
     if (!LooksLikeZpatch(header, sizeof header)) return Corrupt("bad magic");
     const uint64_t version = GetLe(header + 4, 4);
-    if (version != zpatch::kVersion && version != zpatch::kVersionPredicted) {
+    if (version != zpatch::kVersion && version != zpatch::kVersionPredicted && version != zpatch::kVersionPe) {
       return Fail(ResultCode::kUnsupported, "unsupported patch version");
     }
-    predicted_ = version == zpatch::kVersionPredicted;
-    if (GetLe(header + 88, 4) != zpatch::kStreamCount || GetLe(header + 92, 4) != 0) return Corrupt("bad stream table");
+    predicted_ = version != zpatch::kVersion;
+    streamCount_ = version == zpatch::kVersionPe ? zpatch::kStreamCountPe : zpatch::kStreamCount;
+    const size_t headerSize = 96 + 8 * size_t{streamCount_};
+    if (patch_.Size() < headerSize) return Corrupt("shorter than its header");
+    if (headerSize > zpatch::kHeaderSize &&
+        !patch_.ReadAt(zpatch::kHeaderSize, header + zpatch::kHeaderSize, headerSize - zpatch::kHeaderSize)) {
+      return Fail(ResultCode::kReadPatchFailed, "cannot read the patch");
+    }
+    if (GetLe(header + 88, 4) != streamCount_ || GetLe(header + 92, 4) != 0) return Corrupt("bad stream table");
     oldSize_ = GetLe(header + 8, 8);
     newSize_ = GetLe(header + 16, 8);
-    uint64_t offset = zpatch::kHeaderSize;
-    for (size_t i = 0; i < zpatch::kStreamCount; ++i) {
+    uint64_t offset = headerSize;
+    for (size_t i = 0; i < streamCount_; ++i) {
       const uint64_t length = GetLe(header + 96 + 8 * i, 8);
       if (length > patch_.Size() - offset) return Corrupt("stream lengths exceed the patch");
+      streamBegin_[i] = offset;
       streams_[i].Init(&patch_, offset, offset + length);
       offset += length;
     }
@@ -130,6 +139,10 @@ class Decoder {
     if (predicted_) {
       Result mapped = ReadAddressMap(header);
       if (!mapped.ok()) return mapped;
+    }
+    if (streamCount_ == zpatch::kStreamCountPe) {
+      Result layouts = ReadLayouts(header);
+      if (!layouts.ok()) return layouts;
     }
     Result result = Records();
     if (!result.ok()) return result;
@@ -199,7 +212,7 @@ class Decoder {
   // The copy regions of all records, checked like Records() checks them, as the address map.
   Result ReadAddressMap(const uint8_t* header) {
     StreamReader control;
-    control.Init(&patch_, zpatch::kHeaderSize, zpatch::kHeaderSize + GetLe(header + 96, 8));
+    control.Init(&patch_, streamBegin_[zpatch::kControl], streamBegin_[zpatch::kControl] + GetLe(header + 96, 8));
     std::vector<CopyRegion> regions;
     uint64_t oldAt = 0, written = 0;
     while (control.Left() > 0) {
@@ -221,6 +234,28 @@ class Decoder {
     return Result{};
   }
 
+  // The PE layouts (stream 4) and the pointer positions of the old images they name.
+  Result ReadLayouts(const uint8_t* header) {
+    const uint64_t length = GetLe(header + 96 + 8 * zpatch::kLayout, 8);
+    if (length > kMaxLayoutStream) return Corrupt("image layouts too long");
+    std::vector<uint8_t> bytes(static_cast<size_t>(length));
+    if (!patch_.ReadAt(streamBegin_[zpatch::kLayout], bytes.data(), bytes.size())) {
+      return Fail(ResultCode::kReadPatchFailed, "cannot read the patch");
+    }
+    std::vector<PePair> pairs;
+    if (!ReadPeLayouts(bytes.data(), bytes.size(), oldSize_, newSize_, &pairs)) return Corrupt("bad image layouts");
+    pe_ = std::make_unique<PeModel>(std::move(pairs), *map_, oldSize_);
+    bool readFailed = false;
+    const bool loaded = pe_->LoadPointers([&](uint64_t at, uint8_t* out, size_t n) {
+      if (oldCache_.ReadAt(at, out, n)) return true;
+      readFailed = true;
+      return false;
+    });
+    if (readFailed) return Fail(ResultCode::kReadSourceFailed, "cannot read the old file");
+    if (!loaded) return Corrupt("too many pointers in the images");
+    return Result{};
+  }
+
   Result CopyWithDifference(uint64_t oldAt, uint64_t length, int64_t delta) {
     while (length > 0) {
       size_t n = static_cast<size_t>(std::min<uint64_t>(length, kBuffer));
@@ -231,7 +266,8 @@ class Decoder {
       uint8_t* bytes = oldBuffer_.get();
       if (predicted_) {
         // An instruction that starts in this chunk and runs past it is finished here.
-        n = std::max(n, PredictDisplacements(bytes, available, 0, n, oldAt, delta, *map_, oldSize_));
+        n = std::max(n, pe_ ? pe_->Predict(bytes, available, 0, n, oldAt, delta)
+                            : PredictDisplacements(bytes, available, 0, n, oldAt, delta, *map_, oldSize_));
       }
       size_t done = 0;
       while (done < n) {
@@ -304,7 +340,9 @@ class Decoder {
   std::unique_ptr<uint8_t[]> oldBuffer_;
   std::unique_ptr<uint8_t[]> out_;
   size_t outFilled_ = 0;
-  StreamReader streams_[zpatch::kStreamCount];
+  StreamReader streams_[zpatch::kStreamCountPe];
+  uint64_t streamBegin_[zpatch::kStreamCountPe] = {};
+  uint32_t streamCount_ = zpatch::kStreamCount;
   Sha256 outHash_;
   uint64_t oldSize_ = 0;
   uint64_t newSize_ = 0;
@@ -313,6 +351,7 @@ class Decoder {
   bool oldReadFailed_ = false;
   bool predicted_ = false;
   std::unique_ptr<AddressMap> map_;
+  std::unique_ptr<PeModel> pe_;
 };
 
 }  // namespace

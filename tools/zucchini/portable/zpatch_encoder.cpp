@@ -5,7 +5,8 @@
 // of the stretched bytes still agree. Stretched regions are coded as byte differences (mostly
 // zero), the rest as new bytes. Where it leaves fewer non-zero differences, the copies are taken
 // against the old bytes with their code displacements predicted from the address map of all copies
-// (code_model.h), and the patch says so by its version.
+// (code_model.h), and the patch says so by its version; where both files hold PE images, also in
+// RVAs of the paired images with their relocated pointers and exception tables (pe_model.h).
 // Time: O(n) for the suffix array plus O(m log n) searches, each comparing at most kMaxMatch bytes.
 #include <algorithm>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "tools/zucchini/portable/code_model.h"
+#include "tools/zucchini/portable/pe_model.h"
 #include "tools/zucchini/portable/sha256.h"
 #include "tools/zucchini/portable/suffix_array.h"
 #include "tools/zucchini/portable/zpatch.h"
@@ -199,15 +201,15 @@ void SplitDifference(const Bytes& diff, Bytes& runs, Bytes& literals) {
   }
 }
 
-// The difference of every copied region against the old bytes with their displacements predicted.
-Bytes PredictedDifference(const Bytes& old, const Bytes& target, const std::vector<CopyRegion>& regions) {
-  const AddressMap map(regions);
+// The difference of every copied region against the old bytes as predict rewrites them.
+template <typename Predict>
+Bytes PredictedDifference(const Bytes& old, const Bytes& target, const std::vector<CopyRegion>& regions,
+                          const Predict& predict) {
   Bytes diff, buffer;
   for (const CopyRegion& r : regions) {
     buffer.assign(old.begin() + static_cast<std::ptrdiff_t>(r.oldStart),
                   old.begin() + static_cast<std::ptrdiff_t>(r.oldStart + r.length));
-    PredictDisplacements(buffer.data(), buffer.size(), 0, buffer.size(), r.oldStart,
-                         static_cast<int64_t>(r.newStart) - static_cast<int64_t>(r.oldStart), map, old.size());
+    predict(buffer, r.oldStart, static_cast<int64_t>(r.newStart) - static_cast<int64_t>(r.oldStart));
     for (size_t i = 0; i < buffer.size(); ++i) diff.push_back(static_cast<uint8_t>(target[r.newStart + i] - buffer[i]));
   }
   return diff;
@@ -230,7 +232,7 @@ Result EncodeZpatch(RandomSource& oldSource, RandomSource& targetSource, ByteSin
   if (old.size() > kMaxSuffixArrayText) return Result{ResultCode::kUnsupported, "the old file is larger than 2 GiB"};
   if (!ReadAll(targetSource, target)) return Result{ResultCode::kReadTargetFailed, "cannot read the new file"};
 
-  Bytes streams[zpatch::kStreamCount];
+  Bytes streams[zpatch::kStreamCountPe];
   uint32_t version = zpatch::kVersion;
   {
     Bytes diff;
@@ -241,16 +243,43 @@ Result EncodeZpatch(RandomSource& oldSource, RandomSource& targetSource, ByteSin
     }
     // Predicted displacements pay off in code; elsewhere the plain difference may be sparser.
     if (regions.size() <= zpatch::kMaxPredictedRecords) {
-      Bytes predicted = PredictedDifference(old, target, regions);
+      const AddressMap map(regions);
+      Bytes predicted = PredictedDifference(old, target, regions, [&](Bytes& b, uint64_t start, int64_t delta) {
+        PredictDisplacements(b.data(), b.size(), 0, b.size(), start, delta, map, old.size());
+      });
       if (NonZero(predicted) < NonZero(diff)) {
         diff.swap(predicted);
         version = zpatch::kVersionPredicted;
+      }
+      // With PE images in both files: RVA targets and the old images' pointer tables.
+      std::vector<PePair> pairs =
+          PairPeImages(FindPeImages(old.data(), old.size()), FindPeImages(target.data(), target.size()), map);
+      if (!pairs.empty()) {
+        Bytes layouts;
+        WritePeLayouts(pairs, layouts);
+        PeModel pe(std::move(pairs), map, old.size());
+        const bool loaded = pe.LoadPointers([&](uint64_t at, uint8_t* out, size_t n) {
+          std::memcpy(out, old.data() + at, n);
+          return true;
+        });
+        if (loaded && layouts.size() <= kMaxLayoutStream) {
+          predicted = PredictedDifference(old, target, regions, [&](Bytes& b, uint64_t start, int64_t delta) {
+            pe.Predict(b.data(), b.size(), 0, b.size(), start, delta);
+          });
+          if (NonZero(predicted) < NonZero(diff)) {
+            diff.swap(predicted);
+            version = zpatch::kVersionPe;
+            streams[zpatch::kLayout].swap(layouts);
+          }
+        }
       }
     }
     SplitDifference(diff, streams[zpatch::kDiffRuns], streams[zpatch::kDiffBytes]);
   }
 
-  uint8_t header[zpatch::kHeaderSize] = {};
+  const uint32_t streamCount = version == zpatch::kVersionPe ? zpatch::kStreamCountPe : zpatch::kStreamCount;
+  const size_t headerSize = 96 + 8 * size_t{streamCount};
+  uint8_t header[zpatch::kHeaderSizePe] = {};
   std::memcpy(header, zpatch::kMagic, 4);
   PutLe(header + 4, version, 4);
   PutLe(header + 8, old.size(), 8);
@@ -259,11 +288,11 @@ Result EncodeZpatch(RandomSource& oldSource, RandomSource& targetSource, ByteSin
   const Sha256::Digest newHash = Sha256Of(target.data(), target.size());
   std::memcpy(header + 24, oldHash.data(), 32);
   std::memcpy(header + 56, newHash.data(), 32);
-  PutLe(header + 88, zpatch::kStreamCount, 4);
-  for (size_t i = 0; i < zpatch::kStreamCount; ++i) PutLe(header + 96 + 8 * i, streams[i].size(), 8);
-  if (!patch.Write(header, sizeof header)) return Result{ResultCode::kWriteFailed, "cannot write the patch"};
-  for (const Bytes& stream : streams) {
-    if (!stream.empty() && !patch.Write(stream.data(), stream.size())) {
+  PutLe(header + 88, streamCount, 4);
+  for (size_t i = 0; i < streamCount; ++i) PutLe(header + 96 + 8 * i, streams[i].size(), 8);
+  if (!patch.Write(header, headerSize)) return Result{ResultCode::kWriteFailed, "cannot write the patch"};
+  for (size_t i = 0; i < streamCount; ++i) {
+    if (!streams[i].empty() && !patch.Write(streams[i].data(), streams[i].size())) {
       return Result{ResultCode::kWriteFailed, "cannot write the patch"};
     }
   }
