@@ -331,6 +331,27 @@ bool PeModel::NewRva(const PeLayout& image, uint64_t probe, uint64_t newOffset, 
   return false;
 }
 
+bool PeModel::PredictPointer(uint8_t* at, size_t width, uint32_t image, bool rva) const {
+  const PePair& pair = pairs_[image];
+  const uint64_t value = Le(at, static_cast<int>(width));
+  const uint64_t base = rva ? 0 : pair.old.imageBase;
+  int64_t newRva = 0;
+  if (value < base || value - base > kU32 || (rva && value == 0) || !MapRva(pair, static_cast<int64_t>(value - base), &newRva)) {
+    return false;
+  }
+  PutLe(at, (rva ? 0 : pair.now.imageBase) + static_cast<uint64_t>(newRva), static_cast<int>(width));
+  return true;
+}
+
+void PeModel::PredictPointers(uint8_t* buffer, size_t length, uint64_t start) const {
+  auto p = std::lower_bound(pointers_.begin(), pointers_.end(), start,
+                            [](const Pointer& a, uint64_t value) { return a.offset < value; });
+  for (; p != pointers_.end() && p->offset - start < length; ++p) {
+    const size_t width = p->kind == kAbs64 ? 8 : 4;
+    if (width <= length - (p->offset - start)) PredictPointer(buffer + (p->offset - start), width, p->image, p->kind == kRva32);
+  }
+}
+
 size_t PeModel::Predict(uint8_t* buffer, size_t available, size_t scanFrom, size_t scanEnd, uint64_t start,
                         int64_t delta) const {
   auto p = std::lower_bound(pointers_.begin(), pointers_.end(), start + scanFrom,
@@ -342,15 +363,7 @@ size_t PeModel::Predict(uint8_t* buffer, size_t available, size_t scanFrom, size
     if (p != pointers_.end() && p->offset == at) {
       const size_t width = p->kind == kAbs64 ? 8 : 4;
       if (width <= available - x) {
-        const PePair& pair = pairs_[p->image];
-        const uint64_t value = Le(buffer + x, static_cast<int>(width));
-        const uint64_t base = p->kind == kRva32 ? 0 : pair.old.imageBase;
-        int64_t newRva = 0;
-        if (value >= base && value - base <= kU32 && (p->kind != kRva32 || value != 0) &&
-            MapRva(pair, static_cast<int64_t>(value - base), &newRva)) {
-          const uint64_t newBase = p->kind == kRva32 ? 0 : pair.now.imageBase;
-          PutLe(buffer + x, newBase + static_cast<uint64_t>(newRva), static_cast<int>(width));
-        }
+        PredictPointer(buffer + x, width, p->image, p->kind == kRva32);
         x += width;
         continue;
       }

@@ -67,8 +67,11 @@ class PeModel {
   // positions rewritten; a pointer position takes precedence over an instruction overlapping it.
   size_t Predict(uint8_t* buffer, size_t available, size_t scanFrom, size_t scanEnd, uint64_t start,
                  int64_t delta) const;
+  // Rewrites only the pointer positions that lie wholly in buffer (old bytes from old offset start).
+  void PredictPointers(uint8_t* buffer, size_t length, uint64_t start) const;
 
  private:
+  bool PredictPointer(uint8_t* at, size_t width, uint32_t image, bool rva) const;
   enum Kind : uint8_t { kAbs64, kAbs32, kRva32 };
   struct Pointer {
     uint64_t offset;

@@ -215,6 +215,32 @@ Bytes PredictedDifference(const Bytes& old, const Bytes& target, const std::vect
   return diff;
 }
 
+// The version 3 difference for regions, with the layouts stream and the old file with its pointers
+// predicted (for a second matching pass); false when no images pair up or their tables are too big.
+bool PeDifference(const Bytes& old, const Bytes& target, const std::vector<CopyRegion>& regions,
+                  const std::vector<PeLayout>& oldImages, const std::vector<PeLayout>& newImages, Bytes* diff,
+                  Bytes* layouts, Bytes* predictedOld) {
+  const AddressMap map(regions);
+  std::vector<PePair> pairs = PairPeImages(oldImages, newImages, map);
+  if (pairs.empty()) return false;
+  layouts->clear();
+  WritePeLayouts(pairs, *layouts);
+  if (layouts->size() > kMaxLayoutStream) return false;
+  PeModel pe(std::move(pairs), map, old.size());
+  if (!pe.LoadPointers([&](uint64_t at, uint8_t* out, size_t n) {
+        std::memcpy(out, old.data() + at, n);
+        return true;
+      })) {
+    return false;
+  }
+  *diff = PredictedDifference(old, target, regions, [&](Bytes& b, uint64_t start, int64_t delta) {
+    pe.Predict(b.data(), b.size(), 0, b.size(), start, delta);
+  });
+  *predictedOld = old;
+  pe.PredictPointers(predictedOld->data(), predictedOld->size(), 0);
+  return true;
+}
+
 size_t NonZero(const Bytes& bytes) { return bytes.size() - static_cast<size_t>(std::count(bytes.begin(), bytes.end(), 0)); }
 
 bool ReadAll(RandomSource& source, Bytes& out) {
@@ -252,25 +278,35 @@ Result EncodeZpatch(RandomSource& oldSource, RandomSource& targetSource, ByteSin
         version = zpatch::kVersionPredicted;
       }
       // With PE images in both files: RVA targets and the old images' pointer tables.
-      std::vector<PePair> pairs =
-          PairPeImages(FindPeImages(old.data(), old.size()), FindPeImages(target.data(), target.size()), map);
-      if (!pairs.empty()) {
-        Bytes layouts;
-        WritePeLayouts(pairs, layouts);
-        PeModel pe(std::move(pairs), map, old.size());
-        const bool loaded = pe.LoadPointers([&](uint64_t at, uint8_t* out, size_t n) {
-          std::memcpy(out, old.data() + at, n);
-          return true;
-        });
-        if (loaded && layouts.size() <= kMaxLayoutStream) {
-          predicted = PredictedDifference(old, target, regions, [&](Bytes& b, uint64_t start, int64_t delta) {
-            pe.Predict(b.data(), b.size(), 0, b.size(), start, delta);
-          });
-          if (NonZero(predicted) < NonZero(diff)) {
-            diff.swap(predicted);
-            version = zpatch::kVersionPe;
-            streams[zpatch::kLayout].swap(layouts);
-          }
+      const std::vector<PeLayout> oldImages = FindPeImages(old.data(), old.size());
+      const std::vector<PeLayout> newImages = FindPeImages(target.data(), target.size());
+      Bytes layouts, predictedOld;
+      if (PeDifference(old, target, regions, oldImages, newImages, &predicted, &layouts, &predictedOld) &&
+          NonZero(predicted) < NonZero(diff)) {
+        diff.swap(predicted);
+        version = zpatch::kVersionPe;
+        streams[zpatch::kLayout].swap(layouts);
+      }
+      // Tables whose every entry moved (.pdata, pointer arrays) match nothing in the old bytes but
+      // do in the old bytes with their pointers predicted: match again against those, and keep
+      // the second edit when it leaves fewer non-zero differences and new bytes.
+      if (!predictedOld.empty()) {
+        Bytes control2, unused, extra2;
+        std::vector<CopyRegion> regions2;
+        {
+          const std::vector<int32_t> sa = BuildSuffixArray(predictedOld.data(), predictedOld.size());
+          Matcher(predictedOld, target, sa).Run(control2, unused, extra2, regions2);
+        }
+        Bytes().swap(predictedOld);
+        Bytes diff2, layouts2, ignored;
+        if (regions2.size() <= zpatch::kMaxPredictedRecords &&
+            PeDifference(old, target, regions2, oldImages, newImages, &diff2, &layouts2, &ignored) &&
+            NonZero(diff2) + extra2.size() < NonZero(diff) + streams[zpatch::kExtra].size()) {
+          diff.swap(diff2);
+          version = zpatch::kVersionPe;
+          streams[zpatch::kControl].swap(control2);
+          streams[zpatch::kExtra].swap(extra2);
+          streams[zpatch::kLayout].swap(layouts2);
         }
       }
     }
