@@ -226,7 +226,7 @@ bool PeModel::LoadPointers(const OldReader& read) {
     uint64_t at = 0, end = 0;
     // Base relocations: blocks of (page RVA, block size, 16-bit entries: type << 12 | offset).
     if (image.relocSize >= 8 && OldFileOffset(image, image.relocRva, &at, &end)) {
-      table.resize(static_cast<size_t>(std::min<uint64_t>(image.relocSize, end - at)));
+      table.resize(static_cast<size_t>(std::min<uint64_t>({image.relocSize, end - at, kMaxRelocTable})));
       if (!read(at, table.data(), table.size())) return false;
       for (size_t block = 0; block + 8 <= table.size();) {
         const uint64_t page = Le(table.data() + block, 4);

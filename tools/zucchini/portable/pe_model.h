@@ -41,6 +41,7 @@ inline constexpr size_t kMaxPeImages = 4096;
 inline constexpr size_t kMaxPeSections = 96;
 inline constexpr size_t kMaxLayoutStream = size_t{4} << 20;
 inline constexpr size_t kMaxPePointers = size_t{4} << 20;
+inline constexpr size_t kMaxRelocTable = size_t{64} << 20;  // bytes of one relocation table read
 
 // The PE images found at every "MZ" whose e_lfanew leads to "PE\0\0" with a section table inside
 // data; an image that starts inside an earlier one's extent is skipped.
