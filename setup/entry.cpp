@@ -48,17 +48,32 @@ void MoveWindowToActiveMonitor(HWND window) {
   if (maximized) ::ShowWindow(window, SW_MAXIMIZE);
 }
 
-bool CommandLineAsksForSilentMode(const wchar_t* commandLine) {
+namespace {
+
+// The command line split as CommandLineToArgvW does (the program path in element 0); false when
+// it cannot be split.
+bool SplitCommandLine(const wchar_t* commandLine, std::vector<std::wstring>& arguments) {
   if (!commandLine) return false;
   int count = 0;
   LPWSTR* argv = ::CommandLineToArgvW(commandLine, &count);
   if (!argv) return false;
   oku::LocalMemory owner(reinterpret_cast<HLOCAL>(argv));
-  for (int i = 1; i < count; ++i) {
-    const std::wstring argument = argv[i];
-    if (argument == L"quiet" || argument == L"/s" || argument == L"/S") return true;
+  arguments.assign(argv, argv + count);
+  return true;
+}
+
+bool AsksForSilentMode(const std::vector<std::wstring>& arguments) {
+  for (size_t i = 1; i < arguments.size(); ++i) {
+    if (IsSilentSwitch(arguments[i])) return true;
   }
   return false;
+}
+
+}  // namespace
+
+bool CommandLineAsksForSilentMode(const wchar_t* commandLine) {
+  std::vector<std::wstring> arguments;
+  return SplitCommandLine(commandLine, arguments) && AsksForSilentMode(arguments);
 }
 
 int CheckSingleInstance(bool quiet) {
@@ -109,22 +124,20 @@ int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
   LogInfo(bar);
   EventReporter::Instance().SetStartTime(startTick);
 
-  // Only the silent switches are read before the gate: a refused silent start shows no box.
-  int exitCode = CheckSingleInstance(CommandLineAsksForSilentMode(::GetCommandLineW()));
+  // The command line is split once; only its silent switches count before the gate (a refused
+  // silent start shows no box), the rest is read after it.
+  std::vector<std::wstring> arguments;
+  const bool split = SplitCommandLine(::GetCommandLineW(), arguments);
+  int exitCode = CheckSingleInstance(split && AsksForSilentMode(arguments));
   if (exitCode == 0) {
     LogInfo(std::wstring(L"Command line arguments: ") + (commandLineText ? commandLineText : L""));
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    if (!argv) {
+    if (!split) {
       LogInfo(L"Failed to parse command line arguments.");
       exitCode = kExitStartFailed;
     } else {
-      oku::LocalMemory argvOwner(reinterpret_cast<HLOCAL>(argv));
-      std::vector<std::wstring> arguments(argv, argv + count);
       std::vector<std::wstring> lines;
       const InstallOptions options = ParseInstallOptions(arguments, lines);
       for (const std::wstring& line : lines) LogInfo(line);
-      argvOwner.reset();
       exitCode = RunStartupSequence(options, startTick, instance);
     }
   }

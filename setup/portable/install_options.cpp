@@ -1,11 +1,15 @@
 #include "setup/portable/install_options.h"
 
+bool IsSilentSwitch(const std::wstring& argument) {
+  return argument == L"quiet" || argument == L"/s" || argument == L"/S";
+}
+
 InstallOptions ParseInstallOptions(const std::vector<std::wstring>& arguments, std::vector<std::wstring>& logLines) {
   InstallOptions options;
   for (const std::wstring& element : arguments) {
     if (element == L"update") {
       options.isUpdate = true;
-    } else if (element == L"quiet" || element == L"/s" || element == L"/S") {
+    } else if (IsSilentSwitch(element)) {
       options.isQuiet = true;
       logLines.push_back(L"isQuiet = true,Argument " + element);
     } else if (element == L"disable_autolaunch") {
