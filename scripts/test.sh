@@ -16,20 +16,19 @@ if [ -f tests/native/CMakeLists.txt ]; then
 fi
 
 # Wine tests last, so CTest's summary line closes the output.
-# Tests that drive windows with real mouse and keyboard input run alone on the display,
-# after the rest (other tests' windows would take their focus and clicks).
+# Tests that drive windows with real mouse and keyboard input (label "input") run alone on the
+# display, after the rest (other tests' windows would take their focus and clicks).
 # A skipped test (a missing drive, display or mount) fails the command when running as root
 # with the display, where every scenario can run.
 cd build
-input_tests='^(window_|ui_toolkit_test$)'
 results="$PWD/Testing/results"
 mkdir -p "$results"
 rm -f "$results"/pass-*.xml
 xvfb-run -a -s "-screen 0 1600x1200x24" \
-  ctest --output-on-failure --timeout 600 -j "${OKU_TEST_JOBS:-2}" -E "$input_tests" \
+  ctest --output-on-failure --no-label-summary --timeout 600 -j "${OKU_TEST_JOBS:-2}" -LE input \
     --output-junit "$results/pass-1.xml" "$@" || status=1
 xvfb-run -a -s "-screen 0 1600x1200x24" \
-  ctest --output-on-failure --timeout 600 -j 1 -R "$input_tests" \
+  ctest --output-on-failure --no-label-summary --timeout 600 -j 1 -L input \
     --output-junit "$results/pass-2.xml" "$@" || status=1
 
 skipped=$(cat "$results"/pass-*.xml 2>/dev/null | tr '\n' ' ' |

@@ -45,11 +45,11 @@ foreach(entry ${containment_cases})
   list(GET parts 0 suffix)
   list(GET parts 1 filter)
   list(GET parts 2 timeout)
-  set(test containment_${suffix})
-  oku_add_script_test(${test}
-    COMMAND ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh ${test} ${CMAKE_BINARY_DIR}/wine-run.sh
-      $<TARGET_FILE:containment_scenarios> --gtest_color=no --gtest_filter=${filter}
-    TIMEOUT ${timeout} ENV OKU_WINE_TIMEOUT=${timeout})
-  # A filter that matches nothing would pass with exit code 0.
-  set_tests_properties(${test} PROPERTIES FAIL_REGULAR_EXPRESSION "Running 0 tests")
+  oku_add_scenario(containment_${suffix} PROGRAM containment_scenarios FILTER ${filter} TIMEOUT ${timeout})
 endforeach()
+set(unlisted "")
+if(NOT EXISTS ${OKU_7ZA_EXE})
+  set(unlisted UNLISTED UpdatePackage.UpdateAndUninstallStayInside)
+endif()
+oku_check_scenarios_cover(containment_scenarios
+  SOURCES ${OKU_TEST_GROUP_DIR}/containment_test.cpp ${OKU_TEST_GROUP_DIR}/busy_test.cpp ${unlisted})

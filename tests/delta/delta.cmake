@@ -124,12 +124,6 @@ foreach(entry
   string(REPLACE "|" ";" parts "${entry}")
   list(GET parts 0 suffix)
   list(GET parts 1 filter)
-  set(test delta_${suffix})
-  oku_add_script_test(${test}
-    COMMAND ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh ${test} ${CMAKE_BINARY_DIR}/wine-run.sh
-      $<TARGET_FILE:delta_scenarios> --gtest_color=no --gtest_filter=${filter}
-    TIMEOUT 400 ENV OKU_WINE_TIMEOUT=400)
-  # A filter that selects nothing would pass silently.
-  set_tests_properties(${test} PROPERTIES PASS_REGULAR_EXPRESSION "\\[  PASSED  \\] 1 test\\."
-    FAIL_REGULAR_EXPRESSION "\\[  FAILED  \\]")
+  oku_add_scenario(delta_${suffix} PROGRAM delta_scenarios FILTER ${filter} TIMEOUT 400)
 endforeach()
+oku_check_scenarios_cover(delta_scenarios SOURCES ${OKU_TEST_GROUP_DIR}/delta_test.cpp)

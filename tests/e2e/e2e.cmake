@@ -19,19 +19,16 @@ set(OKU_E2E_DIR ${OKU_TEST_GROUP_DIR})
 # oku_e2e_scenario(<gtest filter> [DRIVES] [TIMEOUT s]): one scenario, one fresh prefix.
 function(oku_e2e_scenario filter)
   cmake_parse_arguments(S "DRIVES" "TIMEOUT" "" ${ARGN})
-  if(NOT S_TIMEOUT)
-    set(S_TIMEOUT 300)
-  endif()
   string(REPLACE "." "_" name "${filter}")
-  set(command ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh e2e_${name})
+  set(wrapper "")
   if(S_DRIVES)
-    list(APPEND command ${OKU_E2E_DIR}/e2e-drives.sh ${CMAKE_BINARY_DIR}/bin/OkuSetup.exe)
+    set(wrapper WRAPPER ${OKU_E2E_DIR}/e2e-drives.sh ${CMAKE_BINARY_DIR}/bin/OkuSetup.exe)
   endif()
-  list(APPEND command ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:e2e_scenarios> --gtest_color=no
-    --gtest_filter=${filter})
-  oku_add_script_test(e2e_${name} COMMAND ${command} TIMEOUT ${S_TIMEOUT} ENV OKU_WINE_TIMEOUT=${S_TIMEOUT})
-  # A filter that matches nothing would pass with exit code 0.
-  set_tests_properties(e2e_${name} PROPERTIES FAIL_REGULAR_EXPRESSION "Running 0 tests")
+  set(timeout "")
+  if(S_TIMEOUT)
+    set(timeout TIMEOUT ${S_TIMEOUT})
+  endif()
+  oku_add_scenario(e2e_${name} PROGRAM e2e_scenarios FILTER ${filter} ${wrapper} ${timeout})
 endfunction()
 
 oku_e2e_scenario(Silent.FreshInstallToTheDefaultDirectory)
@@ -50,3 +47,6 @@ oku_e2e_scenario(Uninstall.OptionsReachTheEngine)
 oku_e2e_scenario(Uninstall.ForceEndsTheRunningProduct)
 oku_e2e_scenario(Uninstall.LockedFileKeepsTheDirectoryAndIsListed)
 oku_e2e_scenario(Uninstall.WithoutRecordedVersionLeavesTheProduct)
+
+oku_check_scenarios_cover(e2e_scenarios
+  SOURCES ${OKU_TEST_GROUP_DIR}/silent_test.cpp ${OKU_TEST_GROUP_DIR}/uninstall_test.cpp)

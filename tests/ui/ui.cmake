@@ -14,3 +14,4 @@ oku_add_wine_test(ui_toolkit_test
   DEPENDS ui_probe
   LOCKS x-display-input
   TIMEOUT 240)
+set_tests_properties(ui_toolkit_test PROPERTIES LABELS input)

@@ -5,3 +5,4 @@ oku_add_wine_test(window_main_window_test
   LIBS setup oku_test_support
   LOCKS x-display-input
   TIMEOUT 120)
+set_tests_properties(window_main_window_test PROPERTIES LABELS input)

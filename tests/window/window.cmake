@@ -13,26 +13,25 @@ add_dependencies(window_scenarios OkuSetup OkuSetup_window_old oku_compass_new)
 
 set(OKU_WINDOW_TEST_DIR ${OKU_TEST_GROUP_DIR})
 # oku_window_scenario(<gtest filter> [DRIVES] [TIMEOUT s]): one scenario in one fresh prefix.
+# Real mouse and keyboard input and screen captures: label "input" runs them after the other
+# tests, one scenario on the shared display at a time.
 function(oku_window_scenario filter)
   cmake_parse_arguments(S "DRIVES" "TIMEOUT" "" ${ARGN})
-  if(NOT S_TIMEOUT)
-    set(S_TIMEOUT 300)
-  endif()
   string(REPLACE "." "_" name "${filter}")
-  set(command ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh window_${name}
-    ${OKU_WINDOW_TEST_DIR}/window-scenario.sh)
+  set(wrapper WRAPPER ${OKU_WINDOW_TEST_DIR}/window-scenario.sh)
   set(skip_output "")
   if(S_DRIVES)
-    list(APPEND command --drives)
+    list(APPEND wrapper --drives)
     # A scenario that leaves out its drive part says so; it shows as skipped.
     set(skip_output SKIP_OUTPUT "drives R: and S: are not mapped")
   endif()
-  list(APPEND command ${CMAKE_BINARY_DIR}/wine-run.sh $<TARGET_FILE:window_scenarios> --gtest_color=no
-    --gtest_filter=${filter})
-  oku_add_script_test(window_${name} COMMAND ${command} TIMEOUT ${S_TIMEOUT} ${skip_output}
-    ENV OKU_WINE_TIMEOUT=${S_TIMEOUT} OKU_ARTIFACT_DIR=${CMAKE_BINARY_DIR}/artifacts/window)
-  # Real mouse and keyboard input and screen captures: one scenario on the shared display at a time.
-  set_tests_properties(window_${name} PROPERTIES SKIP_RETURN_CODE 77 RESOURCE_LOCK x-display-input)
+  set(timeout "")
+  if(S_TIMEOUT)
+    set(timeout TIMEOUT ${S_TIMEOUT})
+  endif()
+  oku_add_scenario(window_${name} PROGRAM window_scenarios FILTER ${filter} ${wrapper} ${timeout}
+    ${skip_output} ENV OKU_ARTIFACT_DIR=${CMAKE_BINARY_DIR}/artifacts/window
+    LABELS input LOCKS x-display-input)
 endfunction()
 
 oku_window_scenario(WindowInstall.OptionsViewInstallProgressAndCompletion)
@@ -49,3 +48,5 @@ oku_window_scenario(WindowFailure.FailingProductInstallerShowsItsCodeAndEndsWith
 oku_window_scenario(WindowFailure.FailureBeforeTheProductInstallerShowsItsCode)
 oku_window_scenario(WindowFailure.ClearedAutoStartBoxLeavesNoRunValue)
 oku_window_scenario(WindowFailure.AdministratorModeOutcomeIsJudged DRIVES)
+
+oku_check_scenarios_cover(window_scenarios SOURCES ${OKU_TEST_GROUP_DIR}/window_test.cpp)
