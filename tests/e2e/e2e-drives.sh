@@ -6,37 +6,12 @@
 # Usage: e2e-drives.sh <installer.exe> <command> [args...]
 set -u
 installer="$1"; shift
-prefix="${WINEPREFIX:?no Wine prefix}"
-work=$(mktemp -d /tmp/oku-e2e-drives.XXXXXX)
-mounted=()
-links=()
-cleanup() {
-  for link in "${links[@]}"; do rm -f "$link"; done
-  for dir in "${mounted[@]}"; do umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-map() {  # map <letter> <directory>
-  local link="$prefix/dosdevices/$1:"
-  if [ -e "$link" ] || [ -L "$link" ]; then echo "e2e-drives: $1: is taken" >&2; return; fi
-  ln -s "$2" "$link"
-  links+=("$link")
-  export "OKU_DRIVE_${1^^}=${1^^}:"
-}
-
-if mount -t tmpfs -o size=400M tmpfs "$work/p" 2>/dev/null || { mkdir -p "$work/p" && mount -t tmpfs -o size=400M tmpfs "$work/p" 2>/dev/null; }; then
-  mounted+=("$work/p")
-  mkdir -p "$work/p/existing"
-  cp "$installer" "$work/p/OkuSetup.exe"
-  if mount -o remount,ro "$work/p" 2>/dev/null; then map p "$work/p"; fi
-else
-  echo "e2e-drives: cannot mount a tmpfs (not root?); drive scenarios skip" >&2
+: "${WINEPREFIX:?no Wine prefix}"
+. "$(dirname "$0")/../harness/drives.sh"
+oku_drives_begin e2e
+if oku_tmpfs p 400M rw existing; then
+  cp "$installer" "$oku_drive_work/p/OkuSetup.exe"
+  mount -o remount,ro "$oku_drive_work/p" 2>/dev/null && oku_map_drive P p
 fi
-mkdir -p "$work/q"
-if mount -t tmpfs -o size=64M tmpfs "$work/q" 2>/dev/null; then
-  mounted+=("$work/q")
-  mkdir -p "$work/q/Oku"
-  map q "$work/q"
-fi
+oku_tmpfs q 64M rw Oku && oku_map_drive Q q
 "$@"

@@ -10,35 +10,12 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "window-scenario: no X display (run under xvfb-run); skipped" >&2
   exit 77
 fi
-links=()
-mounted=()
-work=""
-cleanup() {
-  for link in "${links[@]}"; do rm -f "$link"; done
-  for dir in "${mounted[@]}"; do umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null; done
-  if [ -n "$work" ]; then rm -rf "$work"; fi
-}
-trap cleanup EXIT
-map() {  # map <letter> <directory>
-  local link="${WINEPREFIX:?no Wine prefix}/dosdevices/$1:"
-  if [ -e "$link" ] || [ -L "$link" ]; then echo "window-scenario: $1: is taken" >&2; return; fi
-  ln -s "$2" "$link"
-  links+=("$link")
-  export "OKU_DRIVE_${1^^}=${1^^}:"
-}
+. "$(dirname "$0")/../harness/drives.sh"
 if [ "${1:-}" = "--drives" ]; then
   shift
-  work=$(mktemp -d /tmp/oku-window-drives.XXXXXX)
-  mkdir -p "$work/r" "$work/s"
-  if mount -t tmpfs -o size=8M tmpfs "$work/r" 2>/dev/null; then
-    mounted+=("$work/r")
-    mkdir -p "$work/r/locked"
-    if mount -o remount,ro "$work/r" 2>/dev/null; then map r "$work/r"; fi
-  fi
-  if mount -t tmpfs -o size=64M tmpfs "$work/s" 2>/dev/null; then
-    mounted+=("$work/s")
-    map s "$work/s"
-  fi
+  oku_drives_begin window
+  oku_tmpfs r 8M ro locked && oku_map_drive R r
+  oku_tmpfs s 64M && oku_map_drive S s
 fi
 mkdir -p "${OKU_ARTIFACT_DIR:-/tmp}"
 "$@"

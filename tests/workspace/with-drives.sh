@@ -11,47 +11,15 @@ wine_run="$1"; shift
 prefix="${WINEPREFIX:-${OKU_WINEPREFIX_TEMPLATE:-}}"
 if [ -z "$prefix" ]; then echo "with-drives: no Wine prefix given" >&2; exit 2; fi
 export WINEPREFIX="$prefix"
-work=$(mktemp -d /tmp/oku-workspace-fixtures.XXXXXX)
-mounted=()
-letters=()
-
-cleanup() {
-  for letter in "${letters[@]}"; do rm -f "$prefix/dosdevices/$letter"; done
-  for dir in "${mounted[@]}"; do umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
+. "$(dirname "$0")/../harness/drives.sh"
+oku_drives_begin workspace
+work="$oku_drive_work"
 
 winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
-# drive <letter> <size> <ro|rw> [directory to create before the mount becomes read-only]
-drive() {
-  local letter=$1 size=$2 mode=$3 mkdir_name=${4:-}
-  local dir="$work/drive_$letter"
-  mkdir -p "$dir"
-  if ! mount -t tmpfs -o "size=$size" tmpfs "$dir" 2>/dev/null; then
-    echo "with-drives: cannot mount a tmpfs for $letter: (not root?); its tests skip" >&2
-    return
-  fi
-  mounted+=("$dir")
-  [ -n "$mkdir_name" ] && mkdir -p "$dir/$mkdir_name"
-  if [ "$mode" = ro ] && ! mount -o remount,ro "$dir" 2>/dev/null; then
-    echo "with-drives: cannot remount $letter: read-only; its tests skip" >&2
-    return
-  fi
-  local link="$prefix/dosdevices/${letter,,}:"
-  if [ -e "$link" ] || [ -L "$link" ]; then
-    echo "with-drives: drive $letter: is taken in $prefix; its tests skip" >&2
-    return
-  fi
-  ln -s "$dir" "$link"
-  letters+=("${letter,,}:")
-  export "OKU_DRIVE_${letter}=${letter}:"
-}
-
-drive R 300M ro existing
-drive S 64M rw
-drive T 1M rw
+oku_tmpfs drive_R 300M ro existing && oku_map_drive R drive_R
+oku_tmpfs drive_S 64M && oku_map_drive S drive_S
+oku_tmpfs drive_T 1M && oku_map_drive T drive_T
 
 # Links inside a tree that the tests delete: the targets lie outside the tree.
 mkdir -p "$work/outside/sub" "$work/tree/nested"
