@@ -31,13 +31,13 @@ file(CONFIGURE OUTPUT ${delta_unit_dir}/version.txt CONTENT "9.8.7.6")
 # The whole package (its setup.exe cannot be started), and one without 131.
 set(delta_tool ${delta_unit_dir}/delta_fake_tool.exe)
 set(delta_rc_lines
-  "130 RCDATA \"${delta_unit_dir}/patch.bin\""
-  "131 RCDATA \"${delta_unit_dir}/not_a_program.bin\""
-  "132 RCDATA \"${delta_tool}\""
-  "133 RCDATA \"${delta_tool}\""
-  "134 RCDATA \"${delta_unit_dir}/manifest.json\""
-  "126 RCDATA \"${delta_unit_dir}/version.txt\""
-  "127 RCDATA \"${delta_unit_dir}/not_a_program.bin\"")
+  "${OKU_PAYLOAD_ID_chrome_7z.patch} RCDATA \"${delta_unit_dir}/patch.bin\""
+  "${OKU_PAYLOAD_ID_setup.exe} RCDATA \"${delta_unit_dir}/not_a_program.bin\""
+  "${OKU_PAYLOAD_ID_zucchini.exe} RCDATA \"${delta_tool}\""
+  "${OKU_PAYLOAD_ID_7za.exe} RCDATA \"${delta_tool}\""
+  "${OKU_PAYLOAD_ID_manifest.json} RCDATA \"${delta_unit_dir}/manifest.json\""
+  "${OKU_PAYLOAD_ID_version.txt} RCDATA \"${delta_unit_dir}/version.txt\""
+  "${OKU_PAYLOAD_ID_OkuUninstall.exe} RCDATA \"${delta_unit_dir}/not_a_program.bin\"")
 list(JOIN delta_rc_lines "\n" delta_rc)
 file(CONFIGURE OUTPUT ${delta_unit_dir}/package.rc CONTENT "${delta_rc}\n")
 list(REMOVE_AT delta_rc_lines 1)

@@ -57,9 +57,8 @@ cmp -s "$good/manifest.json" "$manifest" && cmp -s "$good/chrome_7z.patch" "$out
   { echo "make-faulty-package: $fault changed nothing" >&2; exit 1; }
 {
   echo "// Damaged update package ($fault) derived from $good."
-  echo "130 RCDATA \"$out/chrome_7z.patch\""
-  echo "131 RCDATA \"$out/setup.exe\""
-  echo "132 RCDATA \"$out/zucchini.exe\""
-  echo "133 RCDATA \"$out/7za.exe\""
-  echo "134 RCDATA \"$out/manifest.json\""
+  while read -r id name _; do
+    case "$id" in ''|'#'*) continue ;; esac
+    echo "$id RCDATA \"$out/$name\""
+  done <"$(dirname "$0")/../../resources/update_package.list"
 } >"$out/update_package.rc"

@@ -1,7 +1,7 @@
 # End-to-end scenarios: the built OkuSetup.exe and OkuUninstall.exe driven as a release engineer
 # would, each scenario in a fresh copy of the Wine prefix (a clean machine).
 oku_installer_variant(OkuSetup_old OUTPUT_NAME OkuSetup_old.exe MINI_INSTALLER mini_installer_old)
-oku_installer_variant(OkuSetup_no_analytics OUTPUT_NAME OkuSetup_no_analytics.exe OMIT 112)
+oku_installer_variant(OkuSetup_no_analytics OUTPUT_NAME OkuSetup_no_analytics.exe OMIT ${OKU_PAYLOAD_ID_lantern_sdk.dll})
 
 add_executable(e2e_scenarios
   ${OKU_TEST_GROUP_DIR}/e2e_support.cpp

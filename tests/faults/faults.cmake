@@ -18,14 +18,14 @@ math(EXPR fault_half "${fault_length} / 2")
 string(SUBSTRING "${fault_layout}" 0 ${fault_half} fault_layout)
 file(WRITE ${fault_dir}/main.xml "${fault_layout}<Button name=\"unterminated")
 file(WRITE ${fault_dir}/lantern_sdk.dll "not a library\n")
-file(WRITE ${fault_dir}/damaged_main_xml.rc "106 RCDATA \"${fault_dir}/main.xml\"\n")
-file(WRITE ${fault_dir}/damaged_lantern.rc "112 RCDATA \"${fault_dir}/lantern_sdk.dll\"\n")
-oku_installer_variant(OkuSetup_fault_no_mini_installer OUTPUT_NAME OkuSetup_fault_no_mini_installer.exe OMIT 111)
-oku_installer_variant(OkuSetup_fault_no_tessel OUTPUT_NAME OkuSetup_fault_no_tessel.exe OMIT 117)
+file(WRITE ${fault_dir}/damaged_main_xml.rc "${OKU_PAYLOAD_ID_main.xml} RCDATA \"${fault_dir}/main.xml\"\n")
+file(WRITE ${fault_dir}/damaged_lantern.rc "${OKU_PAYLOAD_ID_lantern_sdk.dll} RCDATA \"${fault_dir}/lantern_sdk.dll\"\n")
+oku_installer_variant(OkuSetup_fault_no_mini_installer OUTPUT_NAME OkuSetup_fault_no_mini_installer.exe OMIT ${OKU_PAYLOAD_ID_mini_installer.exe})
+oku_installer_variant(OkuSetup_fault_no_tessel OUTPUT_NAME OkuSetup_fault_no_tessel.exe OMIT ${OKU_PAYLOAD_ID_tessel.dll})
 oku_installer_variant(OkuSetup_fault_damaged_main_xml OUTPUT_NAME OkuSetup_fault_damaged_main_xml.exe
-  OMIT 106 EXTRA_RC ${fault_dir}/damaged_main_xml.rc)
+  OMIT ${OKU_PAYLOAD_ID_main.xml} EXTRA_RC ${fault_dir}/damaged_main_xml.rc)
 oku_installer_variant(OkuSetup_fault_damaged_lantern OUTPUT_NAME OkuSetup_fault_damaged_lantern.exe
-  OMIT 112 EXTRA_RC ${fault_dir}/damaged_lantern.rc)
+  OMIT ${OKU_PAYLOAD_ID_lantern_sdk.dll} EXTRA_RC ${fault_dir}/damaged_lantern.rc)
 add_custom_target(fault_variants DEPENDS OkuSetup_fault_no_mini_installer OkuSetup_fault_no_tessel
   OkuSetup_fault_damaged_main_xml OkuSetup_fault_damaged_lantern)
 oku_add_script_test(faults_damaged_packages

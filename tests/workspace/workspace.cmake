@@ -40,11 +40,11 @@ oku_add_script_test(workspace_drive_fixtures
 
 # oku_installer_variant itself: another payload for the same installer program.
 file(CONFIGURE OUTPUT ${ws_payload_dir}/variant_extra.rc CONTENT
-"130 RCDATA \"${ws_payload_dir}/known.bin\"
+"${OKU_PAYLOAD_ID_chrome_7z.patch} RCDATA \"${ws_payload_dir}/known.bin\"
 " @ONLY)
 oku_installer_variant(workspace_variant_check OUTPUT_NAME workspace_variant_check.exe
   MINI_INSTALLER ${CMAKE_SOURCE_DIR}/resources/oku_installer.bat
   VERSION 1.2.3.4
   EXTRA_RC ${ws_payload_dir}/variant_extra.rc
-  OMIT 118)
+  OMIT ${OKU_PAYLOAD_ID_dockit.dll})
 add_dependencies(workspace_installer_payload_test workspace_variant_check)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# make-update-package.sh: the resources of an update package (ids 130-134) that turns an installed
-# older version of the product into a newer one.
+# make-update-package.sh: the resources of an update package (resources/update_package.list)
+# that turns an installed older version of the product into a newer one.
 #
 #   make-update-package.sh --old <Chrome-bin> --new <Chrome-bin> --out <dir> --helper <package_helper.exe>
 #                          --zucchini <zucchini.exe> --7za <7za.exe> [--setup <setup.exe>]
@@ -17,7 +17,7 @@
 #   4. the patch is packed as LZMA2 7z holding "chrome_7z.patch.raw";
 #   5. manifest.json is written (with "file_list" unless --no-file-list: then the installer copies
 #      the installation recursively, and the base hash comes from that same copy);
-#   6. <out>/update_package.rc lists resources 130-134 for the installer build (the unpacked
+#   6. <out>/update_package.rc lists those resources for the installer build (the unpacked
 #      patch stays beside them as chrome_7z.patch.raw).
 # Prints the sizes of both archives and of the patch, also kept in <out>/report.txt.
 set -euo pipefail
@@ -178,11 +178,12 @@ cp "$sevenzip" "$out/7za.exe"
 manifest "$out/manifest.json" "$base_hash" "$new_hash" "$base_list"
 {
   echo "// Update package $old_version -> $new_version; written by make-update-package.sh."
-  echo "130 RCDATA \"$out/chrome_7z.patch\""
-  echo "131 RCDATA \"$out/setup.exe\""
-  echo "132 RCDATA \"$out/zucchini.exe\""
-  echo "133 RCDATA \"$out/7za.exe\""
-  echo "134 RCDATA \"$out/manifest.json\""
+  # The ids come from the list the installer's build reads too.
+  while read -r id name _; do
+    case "$id" in ''|'#'*) continue ;; esac
+    [ -f "$out/$name" ] || die "update_package.list names $name, which this script does not make"
+    echo "$id RCDATA \"$out/$name\""
+  done <"$(dirname "$0")/../../resources/update_package.list"
 } >"$out/update_package.rc.new"
 mv "$out/update_package.rc.new" "$out/update_package.rc"
 

@@ -1,0 +1,43 @@
+# The payload's resource ids, written once: resources/payload.list and resources/update_package.list
+# become the header <build>/generated/resources/payload_ids.h, one ResourceEntry per file in
+# namespace payload (kMiniInstallerExe = {111, L"mini_installer.exe"}), and the CMake variables
+# OKU_PAYLOAD_ID_<file name> for the build's own resource scripts.
+
+# Turns a file name into the name of its constant: "oku.compass.ico" -> "kOkuCompassIco".
+function(_oku_payload_constant_name file_name out)
+  string(REGEX REPLACE "[^A-Za-z0-9]+" ";" parts "${file_name}")
+  set(name "k")
+  foreach(part ${parts})
+    string(SUBSTRING "${part}" 0 1 first)
+    string(SUBSTRING "${part}" 1 -1 rest)
+    string(TOUPPER "${first}" first)
+    string(APPEND name "${first}${rest}")
+  endforeach()
+  set(${out} ${name} PARENT_SCOPE)
+endfunction()
+
+function(oku_payload_ids_header header)
+  set(text "// Generated from resources/payload.list and resources/update_package.list; do not edit.\n")
+  string(APPEND text "#pragma once\n\n#include \"workspace/payload.h\"\n\nnamespace payload {\n")
+  foreach(list payload.list update_package.list)
+    set(path ${CMAKE_SOURCE_DIR}/resources/${list})
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${path})
+    file(STRINGS ${path} lines ENCODING UTF-8)
+    string(APPEND text "\n// ${list}\n")
+    foreach(line IN LISTS lines)
+      if(line MATCHES "^[ \t]*(#|$)")
+        continue()
+      endif()
+      if(NOT line MATCHES "^[ \t]*([0-9]+)[ \t]+([^ \t]+)")
+        message(FATAL_ERROR "${list}: cannot read line '${line}'")
+      endif()
+      set(id ${CMAKE_MATCH_1})
+      set(file_name ${CMAKE_MATCH_2})
+      _oku_payload_constant_name("${file_name}" constant)
+      string(APPEND text "inline constexpr ResourceEntry ${constant}{${id}, L\"${file_name}\"};\n")
+      set(OKU_PAYLOAD_ID_${file_name} ${id} CACHE INTERNAL "resource id of ${file_name}")
+    endforeach()
+  endforeach()
+  string(APPEND text "\n}  // namespace payload\n")
+  file(CONFIGURE OUTPUT ${header} CONTENT "${text}")
+endfunction()
