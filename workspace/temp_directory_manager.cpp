@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "common/file_system.h"
 #include "common/handles.h"
 #include "common/portable/text.h"
 #include "common/process.h"
@@ -45,10 +46,6 @@ bool ComposePath(wchar_t (&out)[MAX_PATH], std::initializer_list<std::wstring_vi
   return true;
 }
 
-bool IsDotOrDotDot(const wchar_t* name) {
-  return (name[0] == L'.' && name[1] == L'\0') || (name[0] == L'.' && name[1] == L'.' && name[2] == L'\0');
-}
-
 bool IsDirectory(const wchar_t* path) {
   const DWORD attributes = ::GetFileAttributesW(path);
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
@@ -62,16 +59,75 @@ bool LocalAppDataDirectory(wchar_t (&out)[MAX_PATH]) {
   return SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, out));
 }
 
-// The system temporary directory without its trailing backslash; false on failure or when the
-// path needs 260 characters or more.
+// The system temporary directory without its trailing backslash (also at a drive root, whose
+// names are then joined as "C:\\name"); false on failure or when the path needs 260 characters
+// or more.
 bool SystemTempDirectory(wchar_t (&out)[MAX_PATH]) {
-  const DWORD length = ::GetTempPathW(MAX_PATH, out);
-  if (length == 0 || length > MAX_PATH - 1) {
-    out[0] = L'\0';
-    return false;
+  std::wstring directory = oku::TempDirectoryPath();
+  if (!directory.empty() && directory.back() == L'\\') directory.pop_back();
+  return !directory.empty() && ComposePath(out, {directory});
+}
+
+// The three places a working directory is tried in, in order, with what each logs.
+struct StrategyRow {
+  TempDirStrategy strategy;
+  const wchar_t* noBase;      // the base directory is unknown
+  const wchar_t* tooLong;     // the working directory's path would not fit
+  bool namesBaseWhenTooLong;  // tooLong is followed by the base directory
+  const wchar_t* suffix;      // below the base directory
+  bool withProcessId;         // suffix is followed by this process's identifier
+  const wchar_t* attempt;
+  bool withParents;        // made with its parents and reused as it is; deleted with its contents on failure
+  bool tellsLanternSteps;  // logs the lantern subdirectory's path and success
+  const wchar_t* succeeded;
+  bool fallback;          // chosen is a warning
+  const wchar_t* chosen;  // logged once the strategy is chosen
+};
+
+constexpr StrategyRow kStrategies[] = {
+    {.strategy = TempDirStrategy::SystemTemp,
+     .noBase = L"GetTempPath() 失败或路径过长",
+     .tooLong = L"GetTempPath() 失败或路径过长",
+     .namesBaseWhenTooLong = false,
+     .suffix = L"\\OkuSetup_",
+     .withProcessId = true,
+     .attempt = L"尝试策略1: 系统临时目录",
+     .withParents = false,
+     .tellsLanternSteps = true,
+     .succeeded = L"  策略1成功",
+     .fallback = false,
+     .chosen = L"使用策略: 系统临时目录"},
+    {.strategy = TempDirStrategy::LocalAppData,
+     .noBase = L"SHGetFolderPath(CSIDL_LOCAL_APPDATA) 失败",
+     .tooLong = L"路径过长，跳过: ",
+     .namesBaseWhenTooLong = true,
+     .suffix = L"\\OkuSetup\\Temp_",
+     .withProcessId = true,
+     .attempt = L"尝试策略2: LocalAppData目录",
+     .withParents = true,
+     .tellsLanternSteps = false,
+     .succeeded = L"  策略2成功",
+     .fallback = false,
+     .chosen = L"使用策略: LocalAppData目录"},
+    {.strategy = TempDirStrategy::ExeDirectory,
+     .noBase = L"路径过长，跳过: ",  // the executable's directory is unknown only when too long
+     .tooLong = L"路径过长，跳过: ",
+     .namesBaseWhenTooLong = true,
+     .suffix = L"\\.OkuSetupTemp",
+     .withProcessId = false,
+     .attempt = L"尝试策略3: EXE同目录（兜底)",
+     .withParents = false,
+     .tellsLanternSteps = false,
+     .succeeded = L"  策略3成功",
+     .fallback = true,
+     .chosen = L"使用备用方案: EXE同目录"},
+};
+
+const StrategyRow* FindStrategy(TempDirStrategy strategy) {
+  for (const StrategyRow& row : kStrategies) {
+    if (row.strategy == strategy) return &row;
   }
-  if (out[length - 1] == L'\\') out[length - 1] = L'\0';
-  return true;
+  return nullptr;
 }
 
 }  // namespace
@@ -104,28 +160,18 @@ bool TempDirectoryManager::Initialize(std::uint64_t requiredBytes, bool cleanupO
 
   if (cleanupOld) CleanupOldTempDirs();
 
-  if (TrySystemTempStrategy()) {
-    m_strategy = TempDirStrategy::SystemTemp;
+  for (const StrategyRow& row : kStrategies) {
+    if (!TryStrategy(row.strategy)) continue;
+    m_strategy = row.strategy;
     m_initialized = true;
     HoldWorkingDirectory();
-    LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
-    LogInfo(L"使用策略: 系统临时目录");
-    return true;
-  }
-  if (TryLocalAppDataStrategy()) {
-    m_strategy = TempDirStrategy::LocalAppData;
-    m_initialized = true;
-    HoldWorkingDirectory();
-    LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
-    LogInfo(L"使用策略: LocalAppData目录");
-    return true;
-  }
-  if (TryExeDirectoryStrategy()) {
-    m_strategy = TempDirStrategy::ExeDirectory;
-    m_initialized = true;
-    HoldWorkingDirectory();
-    LogWarning(L"使用备用方案: EXE同目录");
-    LogInfo(std::wstring(L"临时目录: ") + m_tempDir);
+    if (row.fallback) {
+      LogWarning(row.chosen);
+      LogInfo(std::wstring(L"临时目录: ") + m_tempDir);
+    } else {
+      LogInfo(std::wstring(L"临时目录创建成功: ") + m_tempDir);
+      LogInfo(row.chosen);
+    }
     return true;
   }
   LogError(L"无法创建临时目录，所有策略都失败");
@@ -150,104 +196,66 @@ const wchar_t* TempDirectoryManager::GetStrategyName() const {
   return L"未知";
 }
 
-bool TempDirectoryManager::TrySystemTempStrategy() {
+bool TempDirectoryManager::TryStrategy(TempDirStrategy strategy) {
+  const StrategyRow* row = FindStrategy(strategy);
+  if (!row) return false;
   wchar_t base[MAX_PATH] = {};
-  if (!SystemTempDirectory(base) || !ComposePath(m_tempDir, {base, L"\\OkuSetup_", ProcessIdText()})) {
-    LogInfo(L"GetTempPath() 失败或路径过长");
+  bool haveBase = false;
+  switch (strategy) {
+    case TempDirStrategy::SystemTemp:
+      haveBase = SystemTempDirectory(base);
+      break;
+    case TempDirStrategy::LocalAppData:
+      haveBase = LocalAppDataDirectory(base);
+      break;
+    case TempDirStrategy::ExeDirectory:
+      haveBase = m_exeDir[0] != L'\0' && ComposePath(base, {m_exeDir});
+      break;
+    case TempDirStrategy::Custom:
+      break;
+  }
+  if (!haveBase) {
+    LogInfo(row->noBase);
     return false;
   }
-  LogInfo(L"尝试策略1: 系统临时目录");
+  if (!ComposePath(m_tempDir, {base, row->suffix, row->withProcessId ? ProcessIdText() : std::wstring()})) {
+    LogInfo(row->namesBaseWhenTooLong ? row->tooLong + std::wstring(base) : std::wstring(row->tooLong));
+    return false;
+  }
+  LogInfo(row->attempt);
   LogInfo(std::wstring(L"  路径: ") + m_tempDir);
 
   if (!HasEnoughFreeSpace(m_tempDir, m_requiredBytes)) {
     LogInfo(L"  磁盘空间不足");
     return false;
   }
-  if (!CreateHiddenDirectory(m_tempDir)) {
+  // Below local application data the directory is made with its parents and reused as it is.
+  const bool created = row->withParents ? CreateDirectoryWithParents(m_tempDir) : CreateHiddenDirectory(m_tempDir);
+  if (!created) {
     LogInfo(L"  目录创建失败");
     return false;
   }
+  if (row->withParents) ::SetFileAttributesW(m_tempDir, FILE_ATTRIBUTE_HIDDEN);
   if (!TestWritePermission(m_tempDir)) {
     LogInfo(L"  写入权限测试失败");
     ::RemoveDirectoryW(m_tempDir);
     return false;
   }
-  LogInfo(L"  开始创建 Lantern 子目录...");
+  if (row->tellsLanternSteps) LogInfo(L"  开始创建 Lantern 子目录...");
   const bool composed = ComposePath(m_lanternDir, {m_tempDir, L"\\lantern"});
-  LogInfo(std::wstring(L"  Lantern 子目录路径: ") + m_lanternDir);
+  if (row->tellsLanternSteps) LogInfo(std::wstring(L"  Lantern 子目录路径: ") + m_lanternDir);
   if (!composed || !CreateHiddenDirectory(m_lanternDir)) {
     LogWarning(L"  Lantern子目录创建失败");
-    ::RemoveDirectoryW(m_tempDir);
+    // A reused directory may hold earlier contents: it goes with them.
+    if (row->withParents) {
+      DeleteDirectoryRecursive(m_tempDir);
+    } else {
+      ::RemoveDirectoryW(m_tempDir);
+    }
     return false;
   }
-  LogInfo(L"  Lantern 子目录创建成功");
-  LogInfo(L"  策略1成功");
-  return true;
-}
-
-bool TempDirectoryManager::TryLocalAppDataStrategy() {
-  wchar_t base[MAX_PATH] = {};
-  if (!LocalAppDataDirectory(base)) {
-    LogInfo(L"SHGetFolderPath(CSIDL_LOCAL_APPDATA) 失败");
-    return false;
-  }
-  if (!ComposePath(m_tempDir, {base, L"\\OkuSetup\\Temp_", ProcessIdText()})) {
-    LogInfo(std::wstring(L"路径过长，跳过: ") + base);
-    return false;
-  }
-  LogInfo(L"尝试策略2: LocalAppData目录");
-  LogInfo(std::wstring(L"  路径: ") + m_tempDir);
-
-  if (!HasEnoughFreeSpace(m_tempDir, m_requiredBytes)) {
-    LogInfo(L"  磁盘空间不足");
-    return false;
-  }
-  if (!CreateDirectoryWithParents(m_tempDir)) {
-    LogInfo(L"  目录创建失败");
-    return false;
-  }
-  ::SetFileAttributesW(m_tempDir, FILE_ATTRIBUTE_HIDDEN);
-  if (!TestWritePermission(m_tempDir)) {
-    LogInfo(L"  写入权限测试失败");
-    ::RemoveDirectoryW(m_tempDir);
-    return false;
-  }
-  if (!ComposePath(m_lanternDir, {m_tempDir, L"\\lantern"}) || !CreateHiddenDirectory(m_lanternDir)) {
-    LogWarning(L"  Lantern子目录创建失败");
-    DeleteDirectoryRecursive(m_tempDir);
-    return false;
-  }
-  LogInfo(L"  策略2成功");
-  return true;
-}
-
-bool TempDirectoryManager::TryExeDirectoryStrategy() {
-  if (m_exeDir[0] == L'\0' || !ComposePath(m_tempDir, {m_exeDir, L"\\.OkuSetupTemp"})) {
-    LogInfo(std::wstring(L"路径过长，跳过: ") + m_exeDir);
-    return false;
-  }
-  LogInfo(L"尝试策略3: EXE同目录（兜底)");
-  LogInfo(std::wstring(L"  路径: ") + m_tempDir);
-
-  if (!HasEnoughFreeSpace(m_tempDir, m_requiredBytes)) {
-    LogInfo(L"  磁盘空间不足");
-    return false;
-  }
-  if (!CreateHiddenDirectory(m_tempDir)) {
-    LogInfo(L"  目录创建失败");
-    return false;
-  }
-  if (!TestWritePermission(m_tempDir)) {
-    LogInfo(L"  写入权限测试失败");
-    ::RemoveDirectoryW(m_tempDir);
-    return false;
-  }
-  if (!ComposePath(m_lanternDir, {m_tempDir, L"\\lantern"}) || !CreateHiddenDirectory(m_lanternDir)) {
-    LogWarning(L"  Lantern子目录创建失败");
-    ::RemoveDirectoryW(m_tempDir);
-    return false;
-  }
-  LogInfo(L"  策略3成功");
+  if (row->tellsLanternSteps) LogInfo(L"  Lantern 子目录创建成功");
+  LogInfo(row->succeeded);
   return true;
 }
 
@@ -322,28 +330,15 @@ bool TempDirectoryManager::CreateDirectoryWithParents(const wchar_t* path) {
     LogInfo(L"创建最终目录失败，错误码: " + Decimal(ERROR_FILENAME_EXCED_RANGE));
     return false;
   }
-  for (std::size_t i = 0; buffer[i] != L'\0'; ++i) {
-    if (buffer[i] != L'\\' && buffer[i] != L'/') continue;
-    if (i <= 2) continue;  // a bare drive such as C: is never created
-    const wchar_t separator = buffer[i];
-    buffer[i] = L'\0';
-    if (::GetFileAttributesW(buffer) == INVALID_FILE_ATTRIBUTES && !::CreateDirectoryW(buffer, nullptr)) {
-      const DWORD error = ::GetLastError();
-      if (error != ERROR_ALREADY_EXISTS) {
-        LogInfo(std::wstring(L"创建父目录失败，路径: ") + buffer + L", 错误: " + Decimal(error));
-        return false;
-      }
-    }
-    buffer[i] = separator;
+  std::wstring failedAt;
+  const DWORD error = oku::CreateDirectoryTree(buffer, &failedAt);
+  if (error == ERROR_SUCCESS) return true;
+  if (failedAt == buffer) {
+    LogInfo(L"创建最终目录失败，错误码: " + Decimal(error));
+  } else {
+    LogInfo(L"创建父目录失败，路径: " + failedAt + L", 错误: " + Decimal(error));
   }
-  if (!::CreateDirectoryW(buffer, nullptr)) {
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_ALREADY_EXISTS) {
-      LogInfo(L"创建最终目录失败，错误码: " + Decimal(error));
-      return false;
-    }
-  }
-  return true;
+  return false;
 }
 
 bool TempDirectoryManager::TestWritePermission(const wchar_t* directory) {
@@ -369,84 +364,65 @@ bool TempDirectoryManager::TestWritePermission(const wchar_t* directory) {
   return true;
 }
 
+namespace {
+
+// The working directory's removal and its log lines. A link is removed as the link itself: its
+// target lies outside the tree and neither is listed nor has its attributes changed. An entry
+// whose full name does not fit MAX_PATH is left; its directory then stays and reports the failure.
+class WorkingDirectoryRemoval : public oku::TreeRemoval {
+ public:
+  WorkingDirectoryRemoval() : TreeRemoval(Reset::kFilesAndDirectories) {}
+
+  bool OnEnterDirectory(const std::wstring& path, bool isLink) override {
+    LogInfo(L"      [DeleteDirectoryRecursive] 删除: " + path);
+    if (isLink || path.size() + 2 < MAX_PATH) return true;  // the listing's pattern, "\\*", fits
+    LogInfo(L"      FindFirstFile 失败，错误码: " + Decimal(ERROR_FILENAME_EXCED_RANGE));
+    return false;
+  }
+  bool OnListingFailed(const std::wstring&, DWORD error) override {
+    LogInfo(L"      FindFirstFile 失败，错误码: " + Decimal(error));
+    return false;
+  }
+  bool Accepts(const std::wstring& path) override { return path.size() < MAX_PATH; }
+  // What could not be deleted keeps its directory, whose removal then fails.
+  bool OnEntryFailed(const std::wstring&, DWORD) override { return true; }
+  void OnDirectoryListed(const std::wstring&, const oku::TreeCounts& counts) override {
+    LogInfo(L"      删除" + oku::ToWide(counts.files) + L" 个文件 " + oku::ToWide(counts.directories) + L" 个子目录");
+  }
+  bool RemoveEmptiedDirectory(const std::wstring& path, bool isLink) override {
+    if (!TreeRemoval::RemoveEmptiedDirectory(path, isLink)) {
+      LogInfo(L"      RemoveDirectory 失败，错误码: " + Decimal(::GetLastError()));
+      return false;
+    }
+    LogInfo(L"      RemoveDirectory 成功");
+    return true;
+  }
+};
+
+}  // namespace
+
 bool TempDirectoryManager::DeleteDirectoryRecursive(const wchar_t* path) {
   if (!path || path[0] == L'\0') {
     LogInfo(L"      [DeleteDirectoryRecursive] 路径为空");
     return false;
   }
-  LogInfo(std::wstring(L"      [DeleteDirectoryRecursive] 删除: ") + path);
-
-  // A junction or symbolic link is removed as the link itself; its target lies outside the tree
-  // and is neither listed nor has its attributes changed.
-  const bool topIsLink = IsLink(::GetFileAttributesW(path));
-  int files = 0;
-  int directories = 0;
-  if (!topIsLink) {
-    wchar_t pattern[MAX_PATH] = {};
-    if (!ComposePath(pattern, {path, L"\\*"})) {
-      LogInfo(L"      FindFirstFile 失败，错误码: " + Decimal(ERROR_FILENAME_EXCED_RANGE));
-      return false;
-    }
-    WIN32_FIND_DATAW data = {};
-    oku::FindHandle find(::FindFirstFileW(pattern, &data));
-    if (!find) {
-      const DWORD error = ::GetLastError();
-      LogInfo(L"      FindFirstFile 失败，错误码: " + Decimal(error));
-      return false;
-    }
-    do {
-      if (IsDotOrDotDot(data.cFileName)) continue;
-      const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-      const bool isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-      if (isDirectory) {
-        ++directories;
-      } else {
-        ++files;
-      }
-      wchar_t child[MAX_PATH] = {};
-      // An entry whose full name does not fit is left; the directory then stays non-empty and
-      // its removal below reports the failure.
-      if (!ComposePath(child, {path, L"\\", data.cFileName})) continue;
-      if (isDirectory && isLink) {
-        ::RemoveDirectoryW(child);
-      } else if (isDirectory) {
-        DeleteDirectoryRecursive(child);
-      } else {
-        if (!isLink) ::SetFileAttributesW(child, FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(child);
-      }
-    } while (::FindNextFileW(find.get(), &data));
-  }
-  LogInfo(L"      删除" + oku::ToWide(files) + L" 个文件 " + oku::ToWide(directories) + L" 个子目录");
-
-  if (!topIsLink) ::SetFileAttributesW(path, FILE_ATTRIBUTE_NORMAL);
-  if (!::RemoveDirectoryW(path)) {
-    const DWORD error = ::GetLastError();
-    LogInfo(L"      RemoveDirectory 失败，错误码: " + Decimal(error));
-    return false;
-  }
-  LogInfo(L"      RemoveDirectory 成功");
-  return true;
+  WorkingDirectoryRemoval removal;
+  return oku::RemoveTree(path, removal);
 }
 
 std::uint64_t TempDirectoryManager::GetDirectorySize(const wchar_t* directory) {
-  wchar_t pattern[MAX_PATH] = {};
-  if (!directory || !ComposePath(pattern, {directory, L"\\*"})) return 0;
+  if (!directory || std::wcslen(directory) + 2 >= MAX_PATH) return 0;
   if (IsLink(::GetFileAttributesW(directory))) return 0;
-  WIN32_FIND_DATAW data = {};
-  oku::FindHandle find(::FindFirstFileW(pattern, &data));
-  if (!find) return 0;
   std::uint64_t total = 0;
-  do {
-    if (IsDotOrDotDot(data.cFileName)) continue;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) continue;  // not part of this tree
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+  for (const oku::DirectoryEntry entry : oku::DirectoryListing(directory)) {
+    if (entry.IsLink()) continue;  // not part of this tree
+    if (entry.IsDirectory()) {
       wchar_t child[MAX_PATH] = {};
-      if (ComposePath(child, {directory, L"\\", data.cFileName})) total += GetDirectorySize(child);
+      if (ComposePath(child, {directory, L"\\", entry.name()})) total += GetDirectorySize(child);
     } else {
-      total += (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) + data.nFileSizeLow;
+      total += entry.size();
     }
-  } while (::FindNextFileW(find.get(), &data));
+  }
   return total;
 }
 
@@ -470,16 +446,12 @@ void CleanupMatches(const wchar_t* parent, const wchar_t* pattern, const std::ws
                     std::uint64_t& bytes) {
   wchar_t search[MAX_PATH] = {};
   if (!ComposePath(search, {parent, L"\\", pattern})) return;
-  WIN32_FIND_DATAW data = {};
-  oku::FindHandle find(::FindFirstFileW(search, &data));
-  if (!find) return;
-  do {
-    if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    if (IsDotOrDotDot(data.cFileName) || ownName == data.cFileName) continue;
+  for (const oku::DirectoryEntry entry : oku::DirectoryListing(parent, pattern)) {
+    if (!entry.IsDirectory() || ownName == entry.name()) continue;
     wchar_t full[MAX_PATH] = {};
-    if (!ComposePath(full, {parent, L"\\", data.cFileName})) continue;
+    if (!ComposePath(full, {parent, L"\\", entry.name()})) continue;
     const std::wstring prefix = ownName.substr(0, ownName.find(L'_') + 1);
-    if (IsProcessIdRunning(OwnerProcessId(data.cFileName, prefix)) || TempDirectoryManager::IsWorkingDirectoryInUse(full)) {
+    if (IsProcessIdRunning(OwnerProcessId(entry.name(), prefix)) || TempDirectoryManager::IsWorkingDirectoryInUse(full)) {
       LogInfo(std::wstring(L"  跳过仍在运行的进程的目录: ") + full);
       continue;
     }
@@ -489,7 +461,7 @@ void CleanupMatches(const wchar_t* parent, const wchar_t* pattern, const std::ws
       ++count;
       bytes += size;
     }
-  } while (::FindNextFileW(find.get(), &data));
+  }
 }
 
 }  // namespace

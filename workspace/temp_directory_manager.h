@@ -1,5 +1,6 @@
 // The run's private hidden working directory and its "lantern" subdirectory, chosen by three
-// strategies (system temp, local app data, executable directory); deleted on destruction.
+// strategies tried in order (system temp, local app data, executable directory); deleted on
+// destruction.
 #pragma once
 
 #include <windows.h>
@@ -35,9 +36,9 @@ class TempDirectoryManager {
 
   // Steps, each usable alone.
   void CleanupOldTempDirs();
-  bool TrySystemTempStrategy();
-  bool TryLocalAppDataStrategy();
-  bool TryExeDirectoryStrategy();
+  // One place for the working directory (SystemTemp, LocalAppData or ExeDirectory): its path,
+  // free space, hidden directory, write test and lantern subdirectory; undone when a step fails.
+  bool TryStrategy(TempDirStrategy strategy);
   bool HasEnoughFreeSpace(const wchar_t* path, std::uint64_t requiredBytes);
   static bool CreateHiddenDirectory(const wchar_t* path);
   static bool CreateDirectoryWithParents(const wchar_t* path);
