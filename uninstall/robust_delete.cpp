@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstdlib>
 
+#include "common/file_system.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -37,7 +38,7 @@ bool IsDirectoryLink(DWORD attributes) {
 
 // A junction or directory symbolic link is removed as the link itself; its target is never
 // listed. What cannot be removed now is registered for restart (a delayed delete never recurses).
-bool RemoveDirectoryLink(const std::wstring& path) {
+bool RemoveLinkOrScheduleIt(const std::wstring& path) {
   LogInfo(L"Removing directory link without entering it: " + path);
   if (::RemoveDirectoryW(path.c_str())) {
     LogInfo(L"Successfully removed directory link: " + path);
@@ -54,15 +55,10 @@ bool RemoveDirectoryLink(const std::wstring& path) {
 }
 
 std::wstring TempDirectoryForDeletion() {
-  wchar_t buffer[MAX_PATH] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, buffer);
-  if (length == 0 || length >= MAX_PATH) {
-    LogInfo(L"Failed to get temp path, using current directory");
-    return L".";
-  }
-  std::wstring directory(buffer, length);
-  while (directory.size() > 1 && directory.back() == L'\\') directory.pop_back();
-  return directory;
+  const std::wstring directory = oku::TempDirectoryPath();
+  if (!directory.empty()) return directory;
+  LogInfo(L"Failed to get temp path, using current directory");
+  return L".";
 }
 
 }  // namespace
@@ -144,14 +140,15 @@ bool IsGoneAtRestart(const std::wstring& path, const std::vector<std::wstring>& 
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return true;
   if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return true;
-  WIN32_FIND_DATAW data;
-  oku::FindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &data));
-  if (!find) return false;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    if (!IsGoneAtRestart(path + L"\\" + name, pending)) return false;
-  } while (::FindNextFileW(find.get(), &data));
+  oku::DirectoryListing listing(path);
+  return listing.ok() && EveryEntryGoneAtRestart(listing, path, pending);
+}
+
+bool EveryEntryGoneAtRestart(oku::DirectoryListing& listing, const std::wstring& directory,
+                             const std::vector<std::wstring>& pending) {
+  for (const oku::DirectoryEntry entry : listing) {
+    if (!IsGoneAtRestart(directory + L"\\" + entry.name(), pending)) return false;
+  }
   return true;
 }
 
@@ -159,6 +156,71 @@ namespace {
 
 bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// A level of the bare layout below its root: the version folder holds only "Installer", which
+// holds only "setup.exe". Every text is part of a log line.
+struct SingleEntryLevel {
+  const wchar_t* listingName;    // "Failed to find files in <listingName>: <path>"
+  bool expectDirectory;          // the one entry is a folder, not a file
+  const wchar_t* expectedName;   // compared exactly
+  const wchar_t* expectedLabel;  // "Found <label> in <where>", "<label> not found in <where>"
+  const wchar_t* wrongKind;      // "<wrongKind><where>: <name>" for a file where a folder belongs, or the reverse
+  const wchar_t* wrongName;      // "<wrongName><where>: <name>" for another name
+};
+
+constexpr SingleEntryLevel kVersionFolderLevel = {L"other folder", true, L"Installer", L"Installer folder",
+                                                  L"Found file in ", L"Found unexpected folder in "};
+constexpr SingleEntryLevel kInstallerLevel = {L"Installer folder", false, L"setup.exe", L"setup.exe",
+                                              L"Found unexpected folder in ", L"Found unexpected file in "};
+
+// True when directory (named where in the log) holds exactly the level's one entry, besides
+// entries that go at restart; a link ends the check.
+bool HoldsOnlyExpectedEntry(const std::wstring& directory, const std::wstring& where, const SingleEntryLevel& level,
+                            const std::vector<std::wstring>& pending) {
+  int itemCount = 0;
+  bool found = false;
+  {
+    oku::DirectoryListing listing(directory);
+    if (!listing.ok()) {
+      LogInfo(std::wstring(L"Failed to find files in ") + level.listingName + L": " + directory);
+      return false;
+    }
+    for (const oku::DirectoryEntry entry : listing) {
+      const std::wstring name = entry.name();
+      if (entry.IsLink()) {
+        LogInfo(L"Found link in " + where + L", terminating check early: " + name);
+        return false;
+      }
+      if (IsGoneAtRestart(directory + L"\\" + name, pending)) {
+        LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + directory + L"\\" + name);
+        continue;
+      }
+      if (++itemCount > 1) {
+        LogInfo(L"Found more than 1 item in " + where + L", terminating check early");
+        return false;
+      }
+      if (entry.IsDirectory() != level.expectDirectory) {
+        LogInfo(level.wrongKind + where + L": " + name);
+        return false;
+      }
+      if (name != level.expectedName) {
+        LogInfo(level.wrongName + where + L": " + name);
+        return false;
+      }
+      found = true;
+      LogInfo(std::wstring(L"Found ") + level.expectedLabel + L" in " + where);
+    }
+  }
+  if (itemCount != 1) {
+    LogInfo(L"Expected exactly 1 item in " + where + L", but found " + oku::ToWide(itemCount) + L" items");
+    return false;
+  }
+  if (!found) {
+    LogInfo(level.expectedLabel + std::wstring(L" not found in ") + where);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -175,25 +237,23 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
   }
   const std::vector<std::wstring> pending = PendingRestartDeletions();
 
-  WIN32_FIND_DATAW data;
   int folderCount = 0;
   bool hasUninstall = false;
   std::wstring folder;
   {
-    oku::FindHandle find(::FindFirstFileW((installPath + L"\\*").c_str(), &data));
-    if (!find) {
+    oku::DirectoryListing listing(installPath);
+    if (!listing.ok()) {
       LogInfo(L"Failed to find files in installation directory: " + installPath);
       return false;
     }
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
+    for (const oku::DirectoryEntry entry : listing) {
+      const std::wstring name = entry.name();
       const std::wstring path = installPath + L"\\" + name;
-      if (IsLink(data.dwFileAttributes)) {
+      if (entry.IsLink()) {
         LogInfo(L"Found link in root directory, terminating check early: " + name);
         return false;
       }
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      if (!entry.IsDirectory()) {
         if (IsInstallerLeftoverName(name)) {
           LogInfo(L"Ignoring installer leftover in root directory: " + name);
           continue;
@@ -221,7 +281,7 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
         folder = name;
         LogInfo(L"Found other folder: " + name);
       }
-    } while (::FindNextFileW(find.get(), &data));
+    }
   }
   LogInfo(L"Total folders found: " + oku::ToWide(folderCount));
   LogInfo(L"Total files found: 0 (any files would have caused early termination)");
@@ -239,92 +299,8 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
   }
 
   const std::wstring folderPath = installPath + L"\\" + folder;
-  int itemCount = 0;
-  bool hasInstaller = false;
-  {
-    oku::FindHandle find(::FindFirstFileW((folderPath + L"\\*").c_str(), &data));
-    if (!find) {
-      LogInfo(L"Failed to find files in other folder: " + folderPath);
-      return false;
-    }
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (IsLink(data.dwFileAttributes)) {
-        LogInfo(L"Found link in " + folder + L", terminating check early: " + name);
-        return false;
-      }
-      if (IsGoneAtRestart(folderPath + L"\\" + name, pending)) {
-        LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + folderPath + L"\\" + name);
-        continue;
-      }
-      if (++itemCount > 1) {
-        LogInfo(L"Found more than 1 item in " + folder + L", terminating check early");
-        return false;
-      }
-      if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        LogInfo(L"Found file in " + folder + L": " + name);
-        return false;
-      }
-      if (name != L"Installer") {
-        LogInfo(L"Found unexpected folder in " + folder + L": " + name);
-        return false;
-      }
-      hasInstaller = true;
-      LogInfo(L"Found Installer folder in " + folder);
-    } while (::FindNextFileW(find.get(), &data));
-  }
-  if (itemCount != 1) {
-    LogInfo(L"Expected exactly 1 item in " + folder + L", but found " + oku::ToWide(itemCount) + L" items");
-    return false;
-  }
-  if (!hasInstaller) {
-    LogInfo(L"Installer folder not found in " + folder);
-    return false;
-  }
-
-  const std::wstring installerPath = folderPath + L"\\Installer";
-  itemCount = 0;
-  bool hasSetup = false;
-  {
-    oku::FindHandle find(::FindFirstFileW((installerPath + L"\\*").c_str(), &data));
-    if (!find) {
-      LogInfo(L"Failed to find files in Installer folder: " + installerPath);
-      return false;
-    }
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      if (IsLink(data.dwFileAttributes)) {
-        LogInfo(L"Found link in Installer folder, terminating check early: " + name);
-        return false;
-      }
-      if (IsGoneAtRestart(installerPath + L"\\" + name, pending)) {
-        LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + installerPath + L"\\" + name);
-        continue;
-      }
-      if (++itemCount > 1) {
-        LogInfo(L"Found more than 1 item in Installer folder, terminating check early");
-        return false;
-      }
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        LogInfo(L"Found unexpected folder in Installer folder: " + name);
-        return false;
-      }
-      if (name != L"setup.exe") {
-        LogInfo(L"Found unexpected file in Installer folder: " + name);
-        return false;
-      }
-      hasSetup = true;
-      LogInfo(L"Found setup.exe in Installer folder");
-    } while (::FindNextFileW(find.get(), &data));
-  }
-  if (itemCount != 1) {
-    LogInfo(L"Expected exactly 1 item in Installer folder, but found " + oku::ToWide(itemCount) + L" items");
-    return false;
-  }
-  if (!hasSetup) {
-    LogInfo(L"setup.exe not found in Installer folder");
+  if (!HoldsOnlyExpectedEntry(folderPath, folder, kVersionFolderLevel, pending)) return false;
+  if (!HoldsOnlyExpectedEntry(folderPath + L"\\Installer", L"Installer folder", kInstallerLevel, pending)) {
     return false;
   }
 
@@ -382,7 +358,7 @@ bool ScheduleDeleteOnReboot(const std::wstring& path) {
 
 namespace {
 
-FileRemoval RemoveFile(const std::wstring& path, DWORD* lastError) {
+FileRemoval RemoveFileLadder(const std::wstring& path, DWORD* lastError) {
   LogInfo(L"Moving file to temp and scheduling deletion: " + path);
   if (::DeleteFileW(path.c_str())) {
     LogInfo(L"Successfully deleted file directly: " + path);
@@ -462,89 +438,98 @@ FileRemoval RemoveFile(const std::wstring& path, DWORD* lastError) {
 
 }  // namespace
 
-FileRemoval RemoveFileWithFallbacks(const std::wstring& path) { return RemoveFile(path, nullptr); }
+FileRemoval RemoveFileWithFallbacks(const std::wstring& path) { return RemoveFileLadder(path, nullptr); }
 
 bool DeleteFileRobust(const std::wstring& path) {
-  const FileRemoval removal = RemoveFile(path, nullptr);
+  const FileRemoval removal = RemoveFileLadder(path, nullptr);
   return removal != FileRemoval::kFailed && removal != FileRemoval::kMovedAsideKept;
 }
 
-bool RemoveDirectoryTree(const std::wstring& directory) {
-  LogInfo(L"Recursively deleting directory: " + directory);
-  const std::string dirPath = Utf8(directory);
-  Report("uninstall_delete_dir_start", {{"dir_path", dirPath}});
+namespace {
 
-  if (IsDirectoryLink(::GetFileAttributesW(directory.c_str()))) {
-    if (RemoveDirectoryLink(directory)) {
+// The uninstaller's removal of a tree: a log line and an event for each step, the deletion ladder
+// for a file that will not go, and restart registration for a directory or link that stays.
+class UninstallTreeRemoval : public oku::TreeRemoval {
+ public:
+  bool OnEnterDirectory(const std::wstring& path, bool) override {
+    LogInfo(L"Recursively deleting directory: " + path);
+    Report("uninstall_delete_dir_start", {{"dir_path", Utf8(path)}});
+    return true;
+  }
+  bool OnListingFailed(const std::wstring& path, DWORD) override {
+    LogInfo(L"Failed to find files in directory: " + path);
+    Report("uninstall_delete_dir_fail", {{"dir_path", Utf8(path)}, {"error", "find_failed"}});
+    return false;
+  }
+  bool RemoveFile(const std::wstring& path, const oku::DirectoryEntry&) override {
+    Report("uninstall_delete_file_start", {{"file_path", Utf8(path)}});
+    if (::DeleteFileW(path.c_str())) {
+      LogInfo(L"Successfully deleted file: " + path);
+      Report("uninstall_delete_file_done", {{"file_path", Utf8(path)}});
+      return true;
+    }
+    return OnEntryFailed(path, ::GetLastError());
+  }
+  // The deletion ladder, for a file held or read-only.
+  bool OnEntryFailed(const std::wstring& path, DWORD error) override {
+    const std::string filePath = Utf8(path);
+    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
+      LogInfo(L"File in use, moving to temp and scheduling for deletion: " + path);
+      const FileRemoval removal = RemoveFileLadder(path, &error);
+      if (removal == FileRemoval::kScheduledInPlace) {
+        Report("uninstall_delete_file_done", {{"file_path", filePath}, {"scheduled_reboot", "true"}});
+        return true;
+      }
+      if (removal == FileRemoval::kDeleted || removal == FileRemoval::kMovedAside) {
+        Report("uninstall_delete_file_done", {{"file_path", filePath}});
+        return true;
+      }
+      Report("uninstall_delete_file_fail", {{"file_path", filePath}, {"error_code", oku::ToNarrow(error)}});
+      return false;
+    }
+    LogInfo(L"Failed to delete file: " + path + L", error: " + Decimal(error));
+    Report("uninstall_delete_file_fail", {{"file_path", filePath}, {"error_code", oku::ToNarrow(error)}});
+    return false;
+  }
+  bool RemoveDirectoryLink(const std::wstring& path) override {
+    OnEnterDirectory(path, true);
+    return RemoveEmptiedDirectory(path, true);
+  }
+  bool RemoveEmptiedDirectory(const std::wstring& directory, bool isLink) override {
+    const std::string dirPath = Utf8(directory);
+    if (isLink) {
+      if (RemoveLinkOrScheduleIt(directory)) {
+        Report("uninstall_delete_dir_done", {{"dir_path", dirPath}});
+        return true;
+      }
+      Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "schedule_failed"}});
+      return false;
+    }
+    if (::RemoveDirectoryW(directory.c_str())) {
+      LogInfo(L"Successfully deleted directory: " + directory);
       Report("uninstall_delete_dir_done", {{"dir_path", dirPath}});
       return true;
     }
-    Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "schedule_failed"}});
-    return false;
-  }
-
-  WIN32_FIND_DATAW data;
-  oku::FindHandle find(::FindFirstFileW((directory + L"\\*").c_str(), &data));
-  if (!find) {
-    LogInfo(L"Failed to find files in directory: " + directory);
-    Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "find_failed"}});
-    return false;
-  }
-
-  bool result = true;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    const std::wstring path = directory + L"\\" + name;
-    if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-      // A link entry is recognised again inside (by its attributes) and removed as a link.
-      if (!RemoveDirectoryTree(path)) result = false;
-      continue;
+    const DWORD error = ::GetLastError();
+    if (error != ERROR_DIR_NOT_EMPTY) {
+      LogInfo(L"Failed to remove directory: " + directory + L", error: " + Decimal(error));
     }
-    const std::string filePath = Utf8(path);
-    Report("uninstall_delete_file_start", {{"file_path", filePath}});
-    if (::DeleteFileW(path.c_str())) {
-      LogInfo(L"Successfully deleted file: " + path);
-      Report("uninstall_delete_file_done", {{"file_path", filePath}});
-      continue;
+    if (!RegisterDeleteAtRestart(directory)) {
+      LogInfo(L"Failed to schedule directory deletion on reboot: " + directory);
+      Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "schedule_failed"}});
+      return false;
     }
-    DWORD error = ::GetLastError();
-    if (error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION) {
-      LogInfo(L"File in use, moving to temp and scheduling for deletion: " + path);
-      const FileRemoval removal = RemoveFile(path, &error);
-      if (removal == FileRemoval::kScheduledInPlace) {
-        Report("uninstall_delete_file_done", {{"file_path", filePath}, {"scheduled_reboot", "true"}});
-      } else if (removal == FileRemoval::kDeleted || removal == FileRemoval::kMovedAside) {
-        Report("uninstall_delete_file_done", {{"file_path", filePath}});
-      } else {
-        result = false;
-        Report("uninstall_delete_file_fail", {{"file_path", filePath}, {"error_code", oku::ToNarrow(error)}});
-      }
-      continue;
-    }
-    LogInfo(L"Failed to delete file: " + path + L", error: " + Decimal(error));
-    result = false;
-    Report("uninstall_delete_file_fail", {{"file_path", filePath}, {"error_code", oku::ToNarrow(error)}});
-  } while (::FindNextFileW(find.get(), &data));
-  find.reset();
+    LogInfo(L"Scheduled directory deletion on reboot: " + directory);
+    Report("uninstall_delete_dir_done", {{"dir_path", dirPath}, {"scheduled_reboot", "true"}});
+    return true;
+  }
+};
 
-  if (::RemoveDirectoryW(directory.c_str())) {
-    LogInfo(L"Successfully deleted directory: " + directory);
-    Report("uninstall_delete_dir_done", {{"dir_path", dirPath}});
-    return result;
-  }
-  const DWORD error = ::GetLastError();
-  if (error != ERROR_DIR_NOT_EMPTY) {
-    LogInfo(L"Failed to remove directory: " + directory + L", error: " + Decimal(error));
-  }
-  if (!RegisterDeleteAtRestart(directory)) {
-    LogInfo(L"Failed to schedule directory deletion on reboot: " + directory);
-    Report("uninstall_delete_dir_fail", {{"dir_path", dirPath}, {"error", "schedule_failed"}});
-    return false;
-  }
-  LogInfo(L"Scheduled directory deletion on reboot: " + directory);
-  Report("uninstall_delete_dir_done", {{"dir_path", dirPath}, {"scheduled_reboot", "true"}});
-  return result;
+}  // namespace
+
+bool RemoveDirectoryTree(const std::wstring& directory) {
+  UninstallTreeRemoval removal;
+  return oku::RemoveTree(directory, removal);
 }
 
 void CleanupInstallDirectory(const std::wstring& installPath, const std::wstring& pv,
@@ -630,7 +615,7 @@ bool ChildProcessDeleter::DeleteFileByChildProcess(const std::wstring& path) con
 
 bool ChildProcessDeleter::DeleteDirectoryByChildProcess(const std::wstring& path) const {
   // Neither interpreter is trusted not to walk into a link's target.
-  if (IsDirectoryLink(::GetFileAttributesW(path.c_str()))) return RemoveDirectoryLink(path);
+  if (IsDirectoryLink(::GetFileAttributesW(path.c_str()))) return RemoveLinkOrScheduleIt(path);
   return RunDeletionCommands(oku::CmdRemoveDirectoryCommand(path), oku::PowerShellRemoveDirectoryCommand(path), path,
                              10000, L"delete directory");
 }
@@ -743,19 +728,16 @@ void ChildProcessDeleter::DeleteEmptyParentDirectories(const std::wstring& path)
   const std::wstring parent = path.substr(0, slash);
   LogInfo(L"Parent directory: " + parent);
   {
-    WIN32_FIND_DATAW data;
-    oku::FindHandle find(::FindFirstFileW((parent + L"\\*").c_str(), &data));
-    if (!find) {
+    oku::DirectoryListing listing(parent);
+    if (!listing.ok()) {
       LogInfo(L"Failed to search parent directory: " + parent);
       return;
     }
-    do {
-      const std::wstring name = data.cFileName;
-      if (name == L"." || name == L"..") continue;
-      LogInfo(L"Parent directory is not empty, found: " + name);
+    for (const oku::DirectoryEntry entry : listing) {
+      LogInfo(L"Parent directory is not empty, found: " + std::wstring(entry.name()));
       LogInfo(L"Parent directory is not empty, skipping deletion: " + parent);
       return;
-    } while (::FindNextFileW(find.get(), &data));
+    }
   }
   LogInfo(L"Parent directory is empty, attempting to delete: " + parent);
   if (::RemoveDirectoryW(parent.c_str())) {

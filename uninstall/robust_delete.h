@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "common/file_system.h"
+
 // Removes HKCU "SOFTWARE\Classes\okucompass" and, only when that worked, HKCU
 // "SOFTWARE\Velmora\oku.compass". True only when both were deleted.
 bool DeleteRegistryEntries();
@@ -36,6 +38,9 @@ bool IsPendingRestartDeletion(const std::wstring& path, const std::vector<std::w
 // True when path is registered for deletion at restart and, for a directory (not a link),
 // everything inside it is too: the entry disappears completely at the next restart.
 bool IsGoneAtRestart(const std::wstring& path, const std::vector<std::wstring>& pending);
+// True when every entry of listing (directory's, none at all included) is gone at restart.
+bool EveryEntryGoneAtRestart(oku::DirectoryListing& listing, const std::wstring& directory,
+                             const std::vector<std::wstring>& pending);
 
 // How one file left (or did not leave) its place.
 enum class FileRemoval {

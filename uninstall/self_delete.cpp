@@ -6,6 +6,7 @@
 #include <cwchar>
 #include <string>
 
+#include "common/file_system.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -23,15 +24,6 @@ constexpr int kRemovalAttempts = 5;
 bool IsLinkOrMissing(const std::wstring& path) {
   const DWORD attributes = ::GetFileAttributesW(path.c_str());
   return attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
-}
-
-std::wstring TempDirectory() {
-  wchar_t temp[MAX_PATH] = {};
-  const DWORD length = ::GetTempPathW(MAX_PATH, temp);
-  if (length == 0 || length >= MAX_PATH) return {};
-  std::wstring directory(temp, length);
-  while (directory.size() > 3 && directory.back() == L'\\') directory.pop_back();
-  return directory;
 }
 
 std::wstring SystemProgram(const wchar_t* name) {
@@ -56,31 +48,6 @@ bool StartDetached(const std::wstring& application, std::wstring commandLine, co
   oku::KernelHandle process(info.hProcess);
   oku::KernelHandle thread(info.hThread);
   return true;
-}
-
-// Deletes everything below path and path itself; a link is removed as a link, never entered.
-void RemoveTreeQuietly(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return;
-  if (attributes & FILE_ATTRIBUTE_READONLY) {
-    ::SetFileAttributesW(path.c_str(), (attributes & ~FILE_ATTRIBUTE_READONLY) | FILE_ATTRIBUTE_NORMAL);
-  }
-  if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    ::DeleteFileW(path.c_str());
-    return;
-  }
-  if (!(attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    WIN32_FIND_DATAW data;
-    oku::FindHandle find(::FindFirstFileW((path + L"\\*").c_str(), &data));
-    if (find) {
-      do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        RemoveTreeQuietly(path + L"\\" + name);
-      } while (::FindNextFileW(find.get(), &data));
-    }
-  }
-  ::RemoveDirectoryW(path.c_str());
 }
 
 // Has this copy of the program deleted once it has ended: a command interpreter started in the
@@ -109,19 +76,15 @@ void DeleteOwnCopyAfterExit() {
 bool NeedsSelfDelete(const std::wstring& installPath) {
   if (installPath.empty() || installPath.size() + 3 >= MAX_PATH) return false;
   const std::vector<std::wstring> pending = PendingRestartDeletions();
-  WIN32_FIND_DATAW data;
-  oku::FindHandle find(::FindFirstFileW((installPath + L"\\*").c_str(), &data));
-  if (!find) return false;
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    const bool isDirectory = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    const bool isLink = (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (isDirectory && !isLink && oku::EqualsIgnoreCaseAscii(name, L"uninstall")) continue;
-    if (!isDirectory && IsInstallerLeftoverName(name)) continue;
+  oku::DirectoryListing listing(installPath);
+  if (!listing.ok()) return false;
+  for (const oku::DirectoryEntry entry : listing) {
+    const std::wstring name = entry.name();
+    if (entry.IsDirectory() && !entry.IsLink() && oku::EqualsIgnoreCaseAscii(name, L"uninstall")) continue;
+    if (!entry.IsDirectory() && IsInstallerLeftoverName(name)) continue;
     if (IsGoneAtRestart(installPath + L"\\" + name, pending)) continue;
     return false;
-  } while (::FindNextFileW(find.get(), &data));
+  }
   return true;
 }
 
@@ -159,7 +122,7 @@ bool StartDirectoryRemovalAfterExit(const std::wstring& directory) {
     LogWarning(L"安装目录不会被自毁删除（" + refusal + L"）: " + directory);
     return false;
   }
-  const std::wstring temp = TempDirectory();
+  const std::wstring temp = oku::TempDirectoryPath();
   const std::wstring self = oku::ExecutablePath();
   if (temp.empty() || self.empty()) {
     LogWarning(L"自毁进程无法准备：临时目录或程序路径不可用");
@@ -202,21 +165,16 @@ int RunDirectoryRemoval(const std::vector<std::wstring>& arguments) {
   if (SelfDeleteRefusal(directory).empty() && NeedsSelfDelete(directory)) {
     for (int attempt = 0; attempt < kRemovalAttempts && !IsLinkOrMissing(directory); ++attempt) {
       if (attempt > 0) ::Sleep(1000);
-      RemoveTreeQuietly(directory);
+      oku::TreeRemoval quietly(oku::TreeRemoval::Reset::kFilesAndDirectories);
+      oku::RemoveTree(directory, quietly);
       if (IsLinkOrMissing(directory)) break;
       // What a held file keeps goes at the next restart, the directory itself last of all.
       const std::vector<std::wstring> pending = PendingRestartDeletions();
-      bool onlyPendingLeft = true;
-      WIN32_FIND_DATAW data;
-      oku::FindHandle find(::FindFirstFileW((directory + L"\\*").c_str(), &data));
-      if (find) {
-        do {
-          const std::wstring name = data.cFileName;
-          if (name == L"." || name == L"..") continue;
-          if (!IsGoneAtRestart(directory + L"\\" + name, pending)) onlyPendingLeft = false;
-        } while (::FindNextFileW(find.get(), &data));
+      bool onlyPendingLeft = false;
+      {
+        oku::DirectoryListing listing(directory);  // closed before the directory is registered
+        onlyPendingLeft = EveryEntryGoneAtRestart(listing, directory, pending);
       }
-      find.reset();
       if (onlyPendingLeft) {
         ::MoveFileExW(directory.c_str(), nullptr, MOVEFILE_DELAY_UNTIL_REBOOT);
         result = 2;
@@ -233,7 +191,7 @@ void CreateAndRunSelfDeleteDirScript(const std::wstring& directory) {
   LogInfo(L"CreateAndRunSelfDeleteDirScript " + directory);
   // The script lives in %TEMP%, not in the directory it removes: a command interpreter that keeps
   // its batch file open (Wine's does) could otherwise never remove that directory.
-  const std::wstring temp = TempDirectory();
+  const std::wstring temp = oku::TempDirectoryPath();
   if (temp.empty()) return;
   const std::wstring scriptPath = temp + L"\\_deldir.bat";
   // cmd.exe expands %NAME% on its command line even inside quotes (and Wine's also inside the

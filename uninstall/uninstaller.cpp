@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "common/dpi_awareness.h"
+#include "common/file_system.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -41,16 +42,8 @@ UninstallOptions ReadOptions() {
 void RemoveInstallerLeftovers(const std::wstring& installPath) {
   if (installPath.empty()) return;
   std::vector<std::wstring> names;
-  {
-    WIN32_FIND_DATAW data;
-    oku::FindHandle find(::FindFirstFileW((installPath + L"\\*").c_str(), &data));
-    if (!find) return;
-    do {
-      if (!(data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
-          IsInstallerLeftoverName(data.cFileName)) {
-        names.emplace_back(data.cFileName);
-      }
-    } while (::FindNextFileW(find.get(), &data));
+  for (const oku::DirectoryEntry entry : oku::DirectoryListing(installPath)) {
+    if (!entry.IsDirectory() && !entry.IsLink() && IsInstallerLeftoverName(entry.name())) names.emplace_back(entry.name());
   }
   for (const std::wstring& name : names) {
     const std::wstring path = installPath + L"\\" + name;
@@ -68,16 +61,12 @@ void RemoveInstallerLeftovers(const std::wstring& installPath) {
 }
 
 void LogLeftovers(const std::wstring& installPath) {
-  WIN32_FIND_DATAW data;
-  oku::FindHandle find(::FindFirstFileW((installPath + L"\\*").c_str(), &data));
-  if (!find) return;
+  oku::DirectoryListing listing(installPath);
+  if (!listing.ok()) return;
   LogInfo(L"安装目录下的剩余内容:");
-  do {
-    const std::wstring name = data.cFileName;
-    if (name == L"." || name == L"..") continue;
-    LogInfo(std::wstring(L"  ") + ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? L"[DIR]" : L"[FILE]") + L" " +
-            name);
-  } while (::FindNextFileW(find.get(), &data));
+  for (const oku::DirectoryEntry entry : listing) {
+    LogInfo(std::wstring(L"  ") + (entry.IsDirectory() ? L"[DIR]" : L"[FILE]") + L" " + entry.name());
+  }
 }
 
 // Everything between the opened log and the working directory's deletion.
