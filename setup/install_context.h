@@ -17,11 +17,9 @@ class InstallContext {
 
   // m_customInstallPath: the chosen installation directory.
   virtual std::wstring GetCustomInstallPath() const = 0;
-  virtual void SetCustomInstallPath(const std::wstring& path) = 0;
 
   // m_isPathFromRegistry: the directory came from an earlier installation ("is_override").
   virtual bool IsPathFromRegistry() const = 0;
-  virtual void SetPathFromRegistry(bool fromRegistry) = 0;
 
   // m_isAutoStart: the auto-start check box.
   virtual bool IsAutoStart() const = 0;

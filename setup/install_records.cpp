@@ -14,7 +14,6 @@
 #include "common/portable/text.h"
 #include "common/registry.h"
 #include "common/session_log.h"
-#include "setup/install_context.h"
 
 namespace {
 
@@ -129,9 +128,9 @@ void UpdateAutoLaunchRegistry(const std::wstring& installPath, bool createWhenMi
   LogInfo(L"UpdateAutoLaunchRegistry completed");
 }
 
-void SetAutoStart(InstallContext& window, bool autoStart) {
+void SetAutoStart(const std::wstring& installPath, bool autoStart) {
   if (autoStart) {
-    WriteString(kRunRegistryKey, kAutoStartValueName, AutoStartCommand(window.GetCustomInstallPath()));
+    WriteString(kRunRegistryKey, kAutoStartValueName, AutoStartCommand(installPath));
   } else {
     DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
   }
@@ -235,21 +234,19 @@ std::wstring ReadInstallPath() {
   return path;
 }
 
-void GetInstallPathFromRegistry(InstallContext& window) {
-  std::wstring directory = ReadInstallPath();
-  window.SetCustomInstallPath(directory);
-  LogInfo(L"GetInstallPathFromRegistry path: " + directory);
-  if (directory.empty()) {
-    window.SetPathFromRegistry(false);
+InstallPathChoice GetInstallPathFromRegistry() {
+  InstallPathChoice choice{ReadInstallPath(), false};
+  LogInfo(L"GetInstallPathFromRegistry path: " + choice.path);
+  if (choice.path.empty()) {
     wchar_t localAppData[MAX_PATH] = {};
     if (SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData))) {
-      directory = oku::FormatWide(L"%ls%ls", localAppData, L"\\oku.compass\\Application");
+      choice.path = oku::FormatWide(L"%ls%ls", localAppData, L"\\oku.compass\\Application");
     }
-    window.SetCustomInstallPath(directory);
   } else {
-    window.SetPathFromRegistry(true);
+    choice.fromRegistry = true;
   }
-  LogInfo(L"Install path: " + directory);
+  LogInfo(L"Install path: " + choice.path);
+  return choice;
 }
 
 void logRegistryValue() {

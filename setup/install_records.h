@@ -6,8 +6,6 @@
 
 #include <string>
 
-class InstallContext;
-
 inline constexpr wchar_t kProductRegistryKey[] = L"SOFTWARE\\Oku.compass";
 inline constexpr wchar_t kRunRegistryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
 inline constexpr wchar_t kAutoStartValueName[] = L"oku.compass";
@@ -24,8 +22,8 @@ void WriteInstallAutoLaunch(bool autoLaunch);
 // auto-start is kept), rewrites it when it does not mention installPath; an empty existing value
 // is left alone.
 void UpdateAutoLaunchRegistry(const std::wstring& installPath, bool createWhenMissing = true);
-// True: writes the Run value for the window's installation directory. False: deletes it.
-void SetAutoStart(InstallContext& window, bool autoStart);
+// True: writes the Run value for installPath. False: deletes it.
+void SetAutoStart(const std::wstring& installPath, bool autoStart);
 // "version" = the installer's version text.
 void WriteVersionRecord(const std::wstring& version);
 // "InstallerName" = file name of the running executable.
@@ -43,9 +41,13 @@ void WriteQuietSilentInstall(const std::wstring& installPath);
 // The recorded installation directory with runs of backslashes collapsed to one (a UNC path
 // keeps its two leading backslashes); empty when none is recorded. At most 260 characters.
 std::wstring ReadInstallPath();
-// Fills the window's installation directory and path-from-registry flag: the recorded directory,
-// or the default under local application data when none is recorded.
-void GetInstallPathFromRegistry(InstallContext& window);
+struct InstallPathChoice {
+  std::wstring path;
+  bool fromRegistry = false;  // an earlier installation recorded it
+};
+// The window's starting directory: the recorded directory, or the default under local
+// application data when none is recorded (empty when that folder cannot be had).
+InstallPathChoice GetInstallPathFromRegistry();
 // Writes the product key's values to the session log.
 void logRegistryValue();
 

@@ -13,7 +13,6 @@
 #include "setup/install_context.h"
 #include "setup/exit_codes.h"
 #include "setup/install_records.h"
-#include "setup/quiet_install.h"
 #include "setup/product_installer.h"
 #include "setup/progress_simulator.h"
 #include "telemetry/event_reporter.h"
@@ -108,7 +107,7 @@ void StartInstallation(InstallContext& context) {
                                      {{"skip_reason", "admin_mode"}, {"install_path", Utf8FromWide(installDir)}});
   }
 
-  if (!context.IsUpdateMode()) SetAutoStart(context, context.IsAutoStart());
+  if (!context.IsUpdateMode()) SetAutoStart(installDir, context.IsAutoStart());
 
   context.WorkerStarting();
   HANDLE thread = ::CreateThread(nullptr, 0, InstallThreadEntry, &context, 0, nullptr);

@@ -11,6 +11,7 @@
 #include "common/shortcuts.h"
 #include "common/version_info.h"
 #include "setup/delta_install.h"
+#include "setup/exit_codes.h"
 #include "setup/install_records.h"
 #include "setup/pre_install_checks.h"
 #include "setup/product_installer.h"

@@ -4,10 +4,8 @@
 
 #include <string>
 
-// Result codes besides the launch codes of the product installer (1002, 1003 and its own codes).
-constexpr int kQuietCreateDirFailed = 1000;
-constexpr int kQuietFilesFailed = 1001;
-constexpr int kQuietMoveUninstallerFailed = 1004;
+// Result codes besides those of exit_codes.h (1000, 1001, 1004) and the launch codes of the
+// product installer (1002, 1003 and its own codes).
 constexpr int kQuietNoPermission = 1006;
 constexpr int kQuietDiskSpace = 1007;
 

@@ -99,7 +99,9 @@ void CMainWindow::InitWindow() {
   m_workerNotifyWindow = m_hWnd;
   SetupControls(dpiX, dpiY);
 
-  GetInstallPathFromRegistry(*this);
+  const InstallPathChoice startPath = GetInstallPathFromRegistry();
+  m_customInstallPath = startPath.path;
+  m_isPathFromRegistry = startPath.fromRegistry;
   ShowOptionsView();
   m_pCurve = std::make_unique<ProgressSimulator>(m_hWnd);
   Report("setup_ui_window_initialized", {{"is_update_mode", BoolText(m_isUpdateMode)}});

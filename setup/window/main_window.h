@@ -36,9 +36,7 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
 
   // --- InstallContext ---
   std::wstring GetCustomInstallPath() const override { return m_customInstallPath; }
-  void SetCustomInstallPath(const std::wstring& path) override { m_customInstallPath = path; }
   bool IsPathFromRegistry() const override { return m_isPathFromRegistry; }
-  void SetPathFromRegistry(bool fromRegistry) override { m_isPathFromRegistry = fromRegistry; }
   bool IsAutoStart() const override { return m_isAutoStart; }
   bool IsUpdateMode() const override { return m_isUpdateMode; }
   std::wstring GetWorkingDirectory() override;

@@ -51,7 +51,7 @@ set_target_properties(delta_partial_package PROPERTIES RUNTIME_OUTPUT_DIRECTORY 
 add_dependencies(delta_partial_package delta_fake_tool)
 oku_add_wine_test(delta_unit_test
   SOURCES ${OKU_TEST_GROUP_DIR}/delta_unit_test.cpp ${delta_unit_dir}/package.rc
-  LIBS setup oku_test_support
+  LIBS setup_core oku_test_support
   DEPENDS delta_fake_tool delta_partial_package)
 target_compile_definitions(delta_unit_test PRIVATE OKU_DELTA_PARTIAL_PACKAGE="${delta_unit_dir}/delta_partial_package.exe"
   OKU_DELTA_FAKE_TOOL="${delta_tool}")

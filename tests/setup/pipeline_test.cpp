@@ -17,6 +17,7 @@
 #include "common/paths.h"
 #include "common/portable/text.h"
 #include "common/registry.h"
+#include "setup/exit_codes.h"
 #include "setup/install_records.h"
 #include "setup/pipeline.h"
 #include "setup/product_installer.h"

@@ -12,12 +12,9 @@
 #include "common/portable/text.h"
 #include "common/session_log.h"
 #include "setup/install_records.h"
-#include "tests/setup/test_context.h"
 #include "tests/support/test_support.h"
 
 namespace {
-
-using oku::test::TestContext;
 
 struct Stored {
   LONG status = ERROR_FILE_NOT_FOUND;
@@ -207,20 +204,19 @@ TEST_F(RecordsTest, AutoLaunchCreatesAMissingRunKey) {
 }
 
 TEST_F(RecordsTest, SetAutoStartWritesOrDeletesForTheWindowsDirectory) {
-  TestContext window;
-  window.path = L"E:\\Apps\\oku";
-  SetAutoStart(window, true);
+  const std::wstring path = L"E:\\Apps\\oku";
+  SetAutoStart(path, true);
   Stored stored = Query(kRunRegistryKey, kAutoStartValueName);
   EXPECT_EQ(stored.Text(), L"\"E:\\Apps\\oku\\oku.compass.exe\"  --win-auto-start");
   EXPECT_EQ(stored.bytes.size(), WithNul(stored.Text()));
 
   SetText(kRunRegistryKey, kAutoStartValueName, L"\"Z:\\elsewhere\\oku.compass.exe\"");
-  SetAutoStart(window, true);  // overwrites whatever was there
+  SetAutoStart(path, true);  // overwrites whatever was there
   EXPECT_EQ(Query(kRunRegistryKey, kAutoStartValueName).Text(), L"\"E:\\Apps\\oku\\oku.compass.exe\"  --win-auto-start");
 
-  SetAutoStart(window, false);
+  SetAutoStart(path, false);
   EXPECT_EQ(Query(kRunRegistryKey, kAutoStartValueName).status, ERROR_FILE_NOT_FOUND);
-  SetAutoStart(window, false);  // nothing to delete: harmless
+  SetAutoStart(path, false);  // nothing to delete: harmless
   EXPECT_EQ(Query(kRunRegistryKey, kAutoStartValueName).status, ERROR_FILE_NOT_FOUND);
 }
 
@@ -257,21 +253,20 @@ TEST_F(RecordsTest, ReadInstallPathCollapsesBackslashRuns) {
 }
 
 TEST_F(RecordsTest, GetInstallPathFromRegistryFillsTheWindow) {
-  TestContext window;
   SetText(kProductRegistryKey, L"OkuInstallPath", L"D:\\\\Programs\\\\oku");
-  GetInstallPathFromRegistry(window);
-  EXPECT_EQ(window.path, L"D:\\Programs\\oku");
-  EXPECT_TRUE(window.fromRegistry);
+  InstallPathChoice choice = GetInstallPathFromRegistry();
+  EXPECT_EQ(choice.path, L"D:\\Programs\\oku");
+  EXPECT_TRUE(choice.fromRegistry);
   EXPECT_TRUE(Logged(L"GetInstallPathFromRegistry path: D:\\Programs\\oku"));
   EXPECT_TRUE(Logged(L"Install path: D:\\Programs\\oku"));
 
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kProductRegistryKey);
   wchar_t localAppData[MAX_PATH] = {};
   ASSERT_EQ(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, localAppData), S_OK);
-  GetInstallPathFromRegistry(window);
-  EXPECT_EQ(window.path, std::wstring(localAppData) + L"\\oku.compass\\Application");
-  EXPECT_FALSE(window.fromRegistry);
-  EXPECT_TRUE(Logged(L"Install path: " + window.path));
+  choice = GetInstallPathFromRegistry();
+  EXPECT_EQ(choice.path, std::wstring(localAppData) + L"\\oku.compass\\Application");
+  EXPECT_FALSE(choice.fromRegistry);
+  EXPECT_TRUE(Logged(L"Install path: " + choice.path));
 }
 
 TEST_F(RecordsTest, LogRegistryValueListsTheProductKey) {

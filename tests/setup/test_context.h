@@ -15,9 +15,7 @@ namespace oku::test {
 class TestContext : public InstallContext {
  public:
   std::wstring GetCustomInstallPath() const override { return path; }
-  void SetCustomInstallPath(const std::wstring& p) override { path = p; }
   bool IsPathFromRegistry() const override { return fromRegistry; }
-  void SetPathFromRegistry(bool value) override { fromRegistry = value; }
   bool IsAutoStart() const override { return autoStart; }
   bool IsUpdateMode() const override { return updateMode; }
   std::wstring GetWorkingDirectory() override { return workingDir; }
