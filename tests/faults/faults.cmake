@@ -28,15 +28,28 @@ oku_installer_variant(OkuSetup_fault_damaged_lantern OUTPUT_NAME OkuSetup_fault_
   OMIT ${OKU_PAYLOAD_ID_lantern_sdk.dll} EXTRA_RC ${fault_dir}/damaged_lantern.rc)
 add_custom_target(fault_variants DEPENDS OkuSetup_fault_no_mini_installer OkuSetup_fault_no_tessel
   OkuSetup_fault_damaged_main_xml OkuSetup_fault_damaged_lantern)
-oku_add_script_test(faults_damaged_packages
-  COMMAND ${CMAKE_SOURCE_DIR}/tests/harness/fresh-prefix.sh faults_damaged_packages
-    ${OKU_TEST_GROUP_DIR}/damaged-packages.sh
-  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=180)
 
-# Installation directories of 100 to 400 characters.
-oku_add_script_test(faults_long_paths
-  COMMAND ${OKU_TEST_GROUP_DIR}/long-paths.sh
-  TIMEOUT 900 ENV OKU_WINE_TIMEOUT=180)
+# Damaged packages and installation directories of 100 to 400 characters: the real installer
+# started from a Downloads folder, each case in a fresh prefix.
+add_executable(faults_scenarios
+  ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp
+  ${OKU_TEST_GROUP_DIR}/faults_test.cpp)
+target_link_libraries(faults_scenarios PRIVATE gtest_main oku_warnings oku_test_support shell32 advapi32)
+target_link_options(faults_scenarios PRIVATE -mconsole)
+target_compile_definitions(faults_scenarios PRIVATE
+  OKU_PRODUCT_VERSION_OLD=L"${OKU_PRODUCT_VERSION_OLD}"
+  OKU_PRODUCT_VERSION_NEW=L"${OKU_PRODUCT_VERSION_NEW}"
+  OKU_SETUP_VERSION=L"${OKU_SETUP_VERSION}")
+add_dependencies(faults_scenarios OkuSetup fault_variants)
+foreach(case no_mini_installer no_tessel damaged_lantern damaged_main_xml cut)
+  oku_add_scenario(faults_damaged_${case} PROGRAM faults_scenarios
+    FILTER Cases/DamagedPackage.EndsWithItsCode/${case} TIMEOUT 300)
+endforeach()
+foreach(length 100 180 200 220 240 250 259 260 261 300 400)
+  oku_add_scenario(faults_long_path_${length} PROGRAM faults_scenarios
+    FILTER Lengths/LongPath.InstallsOrFailsCleanly/chars_${length} TIMEOUT 300)
+endforeach()
+oku_check_scenarios_cover(faults_scenarios SOURCES ${OKU_TEST_GROUP_DIR}/faults_test.cpp)
 
 # The installed uninstaller against read-only files, a link to a folder outside the installation
 # and a file held open by another process.
