@@ -124,7 +124,7 @@ bool RemoveTree(const std::wstring& root, TreeRemoval& removal);
 // Creates path and every missing directory above it ("\" and "/" separate; a drive such as "C:"
 // is never created). ERROR_SUCCESS also when it exists already; otherwise the Windows error, and
 // failedAt (when given) receives the directory that could not be created.
-DWORD CreateDirectoryTree(const std::wstring& path, std::wstring* failedAt = nullptr);
+[[nodiscard]] DWORD CreateDirectoryTree(const std::wstring& path, std::wstring* failedAt = nullptr);
 
 // The system's temporary directory without its trailing backslash (a drive root keeps it);
 // empty when GetTempPathW fails or the path needs MAX_PATH characters or more.

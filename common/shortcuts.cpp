@@ -7,6 +7,7 @@
 
 #include <cwctype>
 
+#include "common/file_system.h"
 #include "common/handles.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
@@ -110,13 +111,10 @@ std::vector<ShortcutInfo> FindShortcutsInFolder(const std::wstring& executableNa
     LogInfo(L"当前快捷方式的路径：" + folder);
     if (folder.empty()) return result;
 
-    WIN32_FIND_DATAW data = {};
-    oku::FindHandle find(::FindFirstFileW((folder + L"\\*").c_str(), &data));
-    if (!find) return result;
     const std::wstring wanted = Lower(executableName);
-    do {
-      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
-      const std::wstring name = data.cFileName;
+    for (const oku::DirectoryEntry entry : oku::DirectoryListing(folder)) {
+      if (entry.IsDirectory()) continue;
+      const std::wstring name = entry.name();
       LogInfo(L"当前文件：" + name);
       const size_t dot = name.rfind(L'.');
       if (dot == std::wstring::npos) {
@@ -133,7 +131,7 @@ std::vector<ShortcutInfo> FindShortcutsInFolder(const std::wstring& executableNa
       const size_t slash = target.find_last_of(L"\\/");
       const std::wstring targetName = slash == std::wstring::npos ? target : target.substr(slash + 1);
       if (Lower(targetName) == wanted) result.push_back({fullPath, target, location});
-    } while (::FindNextFileW(find.get(), &data));
+    }
   } catch (...) {
     // Out of memory: what was collected so far.
   }

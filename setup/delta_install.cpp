@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "common/file_system.h"
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -78,14 +79,9 @@ bool HashMatches(const std::wstring& actual, const std::string& expected) {
 
 // The first entry of the installation directory that is a directory whose name starts with a digit.
 std::wstring FindVersionFolder(const std::wstring& installDir) {
-  WIN32_FIND_DATAW data;
-  oku::FindHandle find(::FindFirstFileW((installDir + L"\\*").c_str(), &data));
-  if (!find) return std::wstring();
-  do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && data.cFileName[0] >= L'0' && data.cFileName[0] <= L'9') {
-      return data.cFileName;
-    }
-  } while (::FindNextFileW(find.get(), &data));
+  for (const oku::DirectoryEntry entry : oku::DirectoryListing(installDir)) {
+    if (entry.IsDirectory() && entry.name()[0] >= L'0' && entry.name()[0] <= L'9') return entry.name();
+  }
   return std::wstring();
 }
 
@@ -101,14 +97,6 @@ bool ShellFileOperation(UINT operation, const std::wstring& from, const std::wst
   op.pTo = operation == FO_DELETE ? nullptr : target.c_str();
   op.fFlags = FOF_NOCONFIRMATION | FOF_NOERRORUI | FOF_SILENT;
   return ::SHFileOperationW(&op) == 0 && !op.fAnyOperationsAborted;
-}
-
-void CreateParentDirectories(const std::wstring& root, const std::wstring& relative) {
-  size_t position = 0;
-  while ((position = relative.find(L'\\', position)) != std::wstring::npos) {
-    ::CreateDirectoryW(JoinPath(root, relative.substr(0, position)).c_str(), nullptr);
-    ++position;
-  }
 }
 
 void CopyByRecursiveFallback(const std::wstring& installDir, const std::wstring& stage, const std::wstring& version) {
@@ -129,7 +117,9 @@ void CopyByFileList(const std::wstring& installDir, const std::wstring& stage, c
   for (const std::wstring& entry : manifest.file_list) {
     const std::wstring relative = FileListEntryToRelativePath(entry);
     if (relative.empty()) continue;  // the archive root itself (unsafe entries refused the manifest)
-    CreateParentDirectories(stage, relative);
+    // A folder that cannot be made shows as the file's failed copy.
+    const size_t slash = relative.find_last_of(L'\\');
+    if (slash != std::wstring::npos) (void)oku::CreateDirectoryTree(JoinPath(stage, relative.substr(0, slash)));
     const std::wstring source = JoinPath(installDir, relative);
     if (oku::FileExists(source) && ::CopyFileW(source.c_str(), JoinPath(stage, relative).c_str(), FALSE)) ++copied;
   }

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "common/handles.h"
+#include "common/file_system.h"
 #include "common/message_box.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -202,38 +202,34 @@ void RemoveOldInstallationByShortcuts(const std::wstring& installDir) {
   LogInfo(std::wstring(76, L'='));
 }
 
-void DeleteAllFilesInDirectory(const std::wstring& dir) {
-  LogInfo(L"== directoryPath : " + dir);
-  const std::wstring pattern = dir + L"\\*";
-  LogInfo(L"== searchPath: " + pattern);
-  WIN32_FIND_DATAW data;
-  {
-    oku::FindHandle find(::FindFirstFileW(pattern.c_str(), &data));
-    if (find) {
-      do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring path = dir + L"\\" + name;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
-          // A junction or symbolic link: remove the link itself, never what it points to.
-          ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-          const BOOL removed = (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) ? ::RemoveDirectoryW(path.c_str())
-                                                                                  : ::DeleteFileW(path.c_str());
-          if (!removed && ::GetLastError() != ERROR_FILE_NOT_FOUND) {
-            LogInfo(L"DeleteFile failed: " + path + L", error: " + ToWide(::GetLastError()));
-          }
-        } else if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          DeleteAllFilesInDirectory(path);
-        } else if (!::DeleteFileW(path.c_str())) {
-          const DWORD error = ::GetLastError();
-          if (error != ERROR_FILE_NOT_FOUND) LogInfo(L"DeleteFile failed: " + path + L", error: " + ToWide(error));
-        }
-      } while (::FindNextFileW(find.get(), &data));
-    }
+namespace {
+
+// An earlier installation's removal: each directory's path and listing pattern, a failed deletion
+// with its error, and each directory's end are logged. Files keep their attributes (a read-only
+// one stays); a directory loses them before its removal. Links go as links.
+class EarlierInstallationRemoval : public oku::TreeRemoval {
+ public:
+  EarlierInstallationRemoval() : TreeRemoval(Reset::kDirectories) {}
+
+  bool OnEnterDirectory(const std::wstring& path, bool) override {
+    LogInfo(L"== directoryPath : " + path);
+    LogInfo(L"== searchPath: " + path + L"\\*");
+    return true;
   }
-  LogInfo(L"DeleteAllFilesInDirectory end");
-  ::SetFileAttributesW(dir.c_str(), FILE_ATTRIBUTE_NORMAL);
-  ::RemoveDirectoryW(dir.c_str());
+  bool OnEntryFailed(const std::wstring& path, DWORD error) override {
+    if (error != ERROR_FILE_NOT_FOUND) LogInfo(L"DeleteFile failed: " + path + L", error: " + ToWide(error));
+    return false;
+  }
+  void OnDirectoryListed(const std::wstring&, const oku::TreeCounts&) override {
+    LogInfo(L"DeleteAllFilesInDirectory end");
+  }
+};
+
+}  // namespace
+
+void DeleteAllFilesInDirectory(const std::wstring& dir) {
+  EarlierInstallationRemoval removal;
+  oku::RemoveTree(dir, removal);
 }
 
 bool CheckRegistryState(const std::wstring& installDir) {
