@@ -135,3 +135,15 @@ bool SetRegistryString(HKEY root, const std::wstring& keyPath, const wchar_t* va
 bool SetRegistryDword(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD value) {
   return SetRegistryValue(root, keyPath, valueName, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
 }
+
+void RecordLogPath(const std::wstring& finalPath) {
+  if (finalPath.empty()) return;
+  const std::wstring fileName = finalPath.substr(finalPath.find_last_of(L'\\') + 1);
+  const wchar_t* valueName = L"OkuUninstallLogPath";
+  if (fileName.find(L"uninstall") == std::wstring::npos && fileName.find(L"install") != std::wstring::npos) {
+    valueName = L"OkuInstallLogPath";
+  }
+  SetRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass", valueName, REG_SZ,
+                   reinterpret_cast<const BYTE*>(finalPath.c_str()),
+                   static_cast<DWORD>(finalPath.size() * sizeof(wchar_t)));
+}

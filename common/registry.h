@@ -24,3 +24,8 @@ std::wstring GetRegistryWriteErrorText(LONG code);
 // Convenience writers for the two value kinds the programs store. REG_SZ is written with its NUL.
 bool SetRegistryString(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, const std::wstring& text);
 bool SetRegistryDword(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD value);
+
+// Stores a session log's final path (what CloseLogFile returned) in the product key, without a
+// NUL: as "OkuInstallLogPath" when the file name contains "install" but not "uninstall", else as
+// "OkuUninstallLogPath". Nothing for an empty path.
+void RecordLogPath(const std::wstring& finalPath);

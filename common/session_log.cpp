@@ -13,7 +13,6 @@
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
-#include "common/registry.h"
 
 namespace {
 
@@ -48,18 +47,16 @@ SessionLog& SessionLog::Instance() {
   return *instance;
 }
 
-SessionLog::~SessionLog() { CloseStream(); }
-
 bool SessionLog::OpenStream(const std::wstring& path) {
   CloseStream();
   failed_ = false;
-  file_ = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                        CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  return file_ != INVALID_HANDLE_VALUE;
+  file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file_.valid();
 }
 
 void SessionLog::WriteBytes(const std::string& bytes) {
-  if (file_ == INVALID_HANDLE_VALUE) {
+  if (!file_) {
     failed_ = true;
     return;
   }
@@ -67,7 +64,7 @@ void SessionLog::WriteBytes(const std::string& bytes) {
   while (offset < bytes.size()) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(bytes.size() - offset, 1u << 30));
     DWORD written = 0;
-    if (!::WriteFile(file_, bytes.data() + offset, chunk, &written, nullptr) || written == 0) {
+    if (!::WriteFile(file_.get(), bytes.data() + offset, chunk, &written, nullptr) || written == 0) {
       failed_ = true;
       return;
     }
@@ -75,18 +72,13 @@ void SessionLog::WriteBytes(const std::string& bytes) {
   }
 }
 
-void SessionLog::CloseStream() {
-  if (file_ != INVALID_HANDLE_VALUE) {
-    ::CloseHandle(file_);
-    file_ = INVALID_HANDLE_VALUE;
-  }
-}
+void SessionLog::CloseStream() { file_.reset(); }
 
 void SessionLog::InitLog(const std::wstring& directory, const std::wstring& fileName) {
   std::lock_guard<std::mutex> lock(logLock_);
   Debug(L"[InitLog] 目录: " + directory);
   Debug(L"[InitLog] 文件名: " + fileName);
-  if (initialized_ && file_ != INVALID_HANDLE_VALUE) {
+  if (initialized_ && file_) {
     Debug(L"[InitLog] 已经初始化，跳过\n");
     return;
   }
@@ -142,7 +134,7 @@ void SessionLog::LogDebugInter(const std::wstring& message) {
     if (!initialized_) return;
 
     std::lock_guard<std::mutex> lock(logLock_);
-    if (file_ != INVALID_HANDLE_VALUE) {
+    if (file_) {
       try {
         WriteBytes(ToUtf8(line));
         if (!StreamGood()) Debug(L"[LogDebugInter] 警告：写入后流状态异常！\n");
@@ -204,9 +196,9 @@ std::wstring SessionLog::GetFinalLogFilePath() {
   return finalLogDirectory_ + L"\\" + FileNameOf(logFilePath_);
 }
 
-void SessionLog::CloseLogFile() {
+std::wstring SessionLog::CloseLogFile() {
   std::lock_guard<std::mutex> lock(logLock_);
-  if (file_ == INVALID_HANDLE_VALUE) return;
+  if (!file_) return std::wstring();
   try {
     const std::wstring path = logFilePath_;
     CloseStream();
@@ -216,41 +208,40 @@ void SessionLog::CloseLogFile() {
                                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
       if (handle) ::FlushFileBuffers(handle.get());
     }
-    if (!finalLogDirectory_.empty() && !path.empty()) MoveLogToFinalPath(path);
+    if (!finalLogDirectory_.empty() && !path.empty()) return MoveLogToFinalPath(path);
   } catch (...) {
     Debug(L"CloseLogFile: Exception occurred while closing log file\n");
     CloseStream();
     initialized_ = false;
   }
+  return std::wstring();
 }
 
-void SessionLog::MoveLogToFinalPath(const std::wstring& sourcePath) {
+std::wstring SessionLog::MoveLogToFinalPath(const std::wstring& sourcePath) {
   const std::wstring fileName = FileNameOf(sourcePath);
   const std::wstring target = finalLogDirectory_ + L"\\" + fileName;
   Debug(L"Moving log from: " + sourcePath + L" to: " + target + L"\n");
   const int created = ::SHCreateDirectoryExW(nullptr, finalLogDirectory_.c_str(), nullptr);
   if (created != ERROR_SUCCESS && created != ERROR_ALREADY_EXISTS && created != ERROR_FILE_EXISTS) {
     Debug(L"Failed to create final log directory, error: " + oku::ToWide(created) + L"\n");
-    return;
+    return std::wstring();
   }
   if (::GetFileAttributesW(target.c_str()) == INVALID_FILE_ATTRIBUTES) {
     if (::MoveFileExW(sourcePath.c_str(), target.c_str(), MOVEFILE_COPY_ALLOWED)) {
       Debug(L"Log file moved successfully to: " + target + L"\n");
-      RecordLogPath(fileName, target);
-      return;
+      return target;
     }
     Debug(L"Failed to move log file, error: " + oku::ToWide(::GetLastError()) + L"\n");
     if (::CopyFileW(sourcePath.c_str(), target.c_str(), FALSE)) {
       Debug(L"Log file copied successfully to: " + target + L"\n");
       ::DeleteFileW(sourcePath.c_str());
-      RecordLogPath(fileName, target);
-    } else {
-      Debug(L"Failed to copy log file\n");
+      return target;
     }
-    return;
+    Debug(L"Failed to copy log file\n");
+    return std::wstring();
   }
   AppendLogToTarget(sourcePath, target);
-  RecordLogPath(fileName, target);
+  return target;
 }
 
 void SessionLog::AppendLogToTarget(const std::wstring& sourcePath, const std::wstring& targetPath) {
@@ -294,16 +285,6 @@ std::wstring FormatLogTimestamp() {
   return buffer;
 }
 
-void RecordLogPath(const std::wstring& fileName, const std::wstring& finalPath) {
-  const wchar_t* valueName = L"OkuUninstallLogPath";
-  if (fileName.find(L"uninstall") == std::wstring::npos && fileName.find(L"install") != std::wstring::npos) {
-    valueName = L"OkuInstallLogPath";
-  }
-  SetRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass", valueName, REG_SZ,
-                   reinterpret_cast<const BYTE*>(finalPath.c_str()),
-                   static_cast<DWORD>(finalPath.size() * sizeof(wchar_t)));
-}
-
 std::wstring ClaimTempLogName(const std::wstring& directory, const std::wstring& fileName) {
   const std::wstring path = oku::JoinPath(directory, fileName);
   if (!oku::PathExists(path)) return fileName;
@@ -337,5 +318,5 @@ void GenerateSessionId() { SessionLog::Instance().GenerateSessionId(); }
 std::wstring GetSessionId() { return SessionLog::Instance().GetSessionId(); }
 std::string GetSessionIdUtf8() { return SessionLog::Instance().GetSessionIdUtf8(); }
 void SetFinalLogPath(const std::wstring& directory) { SessionLog::Instance().SetFinalLogPath(directory); }
-void CloseLogFile() { SessionLog::Instance().CloseLogFile(); }
+std::wstring CloseLogFile() { return SessionLog::Instance().CloseLogFile(); }
 std::wstring GetFinalLogFilePath() { return SessionLog::Instance().GetFinalLogFilePath(); }

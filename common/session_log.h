@@ -1,7 +1,7 @@
 // The process-wide session log: one UTF-8 file per run in %TEMP%\OkuSetupLogs, one timestamped
 // line per call from any thread, mirrored to the debugger, moved to its final directory on close.
 // No operation reports a failure or throws; a log that cannot be opened keeps lines on the
-// debugger only.
+// debugger only. The log writes nothing but its file: recording where it went is the caller's.
 #pragma once
 
 #include <windows.h>
@@ -9,6 +9,8 @@
 #include <atomic>
 #include <mutex>
 #include <string>
+
+#include "common/handles.h"
 
 class SessionLog {
  public:
@@ -20,7 +22,8 @@ class SessionLog {
   std::wstring GetSessionId();
   std::string GetSessionIdUtf8();
   void SetFinalLogPath(const std::wstring& directory);
-  void CloseLogFile();
+  // See ::CloseLogFile.
+  std::wstring CloseLogFile();
 
   // Path of the file currently (or last) opened; for tests and diagnostics.
   std::wstring GetLogFilePath();
@@ -29,7 +32,7 @@ class SessionLog {
 
  private:
   SessionLog() = default;
-  ~SessionLog();
+  ~SessionLog() = default;
   SessionLog(const SessionLog&) = delete;
   SessionLog& operator=(const SessionLog&) = delete;
 
@@ -37,15 +40,16 @@ class SessionLog {
   bool OpenStream(const std::wstring& path);
   void WriteBytes(const std::string& bytes);
   void CloseStream();
-  bool StreamGood() const { return file_ != INVALID_HANDLE_VALUE && !failed_; }
+  bool StreamGood() const { return file_ && !failed_; }
 
-  void MoveLogToFinalPath(const std::wstring& sourcePath);
+  // The path the log now has in the final directory; empty when it stayed where it was.
+  std::wstring MoveLogToFinalPath(const std::wstring& sourcePath);
   void AppendLogToTarget(const std::wstring& sourcePath, const std::wstring& targetPath);
 
   std::wstring logFilePath_;
   std::wstring finalLogDirectory_;
   std::mutex logLock_;
-  HANDLE file_ = INVALID_HANDLE_VALUE;
+  oku::FileHandle file_;
   bool failed_ = false;
   std::atomic<bool> initialized_{false};
   std::wstring sessionId_;
@@ -67,10 +71,11 @@ void GenerateSessionId();
 std::wstring GetSessionId();
 std::string GetSessionIdUtf8();
 void SetFinalLogPath(const std::wstring& directory);
-void CloseLogFile();
+// Closes the log and, when a final directory is set, moves it there (appending to a file of the
+// same name already there, or copying when the move is refused). Returns the log's path in the
+// final directory (for RecordLogPath in common/registry.h); empty when it stayed where it was.
+std::wstring CloseLogFile();
 std::wstring GetFinalLogFilePath();
 
 // "%04d-%02d-%02d %02d:%02d:%02d.%03d " of the local time.
 std::wstring FormatLogTimestamp();
-// Stores the moved log's final path as OkuInstallLogPath or OkuUninstallLogPath (no NUL).
-void RecordLogPath(const std::wstring& fileName, const std::wstring& finalPath);

@@ -8,6 +8,7 @@
 #include "common/handles.h"
 #include "common/message_box.h"
 #include "common/portable/text.h"
+#include "common/registry.h"
 #include "common/session_log.h"
 #include "setup/exit_codes.h"
 #include "setup/portable/install_options.h"
@@ -141,6 +142,6 @@ int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
       exitCode = RunStartupSequence(options, startTick, instance);
     }
   }
-  CloseLogFile();
+  RecordLogPath(CloseLogFile());
   return exitCode;
 }

@@ -169,6 +169,6 @@ int RunUninstaller() {
     TempDirectoryManager workspace;
     exitCode = RunWithWorkspace(workspace, options);
   }  // deletes the working directory with the analytics library copy
-  CloseLogFile();
+  RecordLogPath(CloseLogFile());
   return exitCode;
 }

@@ -40,6 +40,9 @@ void ClearLogPathValues() {
   }
 }
 
+// As the programs end: the log closed (and moved), then its final path recorded.
+void CloseAndRecordLogPath() { RecordLogPath(CloseLogFile()); }
+
 // The singleton lives for the whole process, so the scenarios run in one test, in order.
 TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   ScratchDirectory dir(L"sessionlog");
@@ -83,7 +86,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   EXPECT_TRUE(std::regex_match(lines[5], std::regex(stamp + part + "still the same file")));
 
   // Closing without a final directory leaves the file where it is and records nothing.
-  CloseLogFile();
+  CloseAndRecordLogPath();
   LogInfo(L"after close: debugger only");
   EXPECT_EQ(ReadFileBytes(path).find("after close"), std::string::npos);
   EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
@@ -93,7 +96,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   LogInfo(L"second run");
   const std::wstring finalDir = dir.Child(L"Application\\nested");
   SetFinalLogPath(finalDir);
-  CloseLogFile();
+  CloseAndRecordLogPath();
   const std::wstring moved = finalDir + L"\\oku_install.log";
   EXPECT_FALSE(oku::FileExists(path));
   const std::string movedBytes = ReadFileBytes(moved);
@@ -114,7 +117,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   InitLog(dir.path(), L"oku_install.log");
   LogInfo(L"third run");
   SetFinalLogPath(finalDir);
-  CloseLogFile();
+  CloseAndRecordLogPath();
   const std::string appended = ReadFileBytes(moved);
   EXPECT_EQ(appended.substr(0, movedBytes.size()), movedBytes);
   const std::string tail = appended.substr(movedBytes.size());
@@ -126,7 +129,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   // The uninstaller's log is recorded under its own value.
   InitLog(dir.path(), L"oku_uninstall.log");
   SetFinalLogPath(finalDir);
-  CloseLogFile();
+  CloseAndRecordLogPath();
   EXPECT_EQ(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuUninstallLogPath").AsString(),
             finalDir + L"\\oku_uninstall.log");
 
@@ -134,7 +137,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   ClearLogPathValues();
   InitLog(dir.path(), L"session.log");
   SetFinalLogPath(finalDir);
-  CloseLogFile();
+  CloseAndRecordLogPath();
   EXPECT_EQ(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuUninstallLogPath").AsString(),
             finalDir + L"\\session.log");
   EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
@@ -147,7 +150,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   InitLog(blocker, L"oku_install.log");
   LogInfo(L"nowhere to go");
   SetFinalLogPath(finalDir + L"\\unopened");
-  CloseLogFile();
+  CloseAndRecordLogPath();
   EXPECT_FALSE(oku::PathExists(blocker + L"\\oku_install.log"));
   EXPECT_FALSE(oku::PathExists(finalDir + L"\\unopened"));
   EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
@@ -156,7 +159,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
   InitLog(dir.path(), L"oku_install.log");
   LogInfo(L"kept in place");
   SetFinalLogPath(blocker + L"\\sub");
-  CloseLogFile();
+  CloseAndRecordLogPath();
   EXPECT_NE(ReadFileBytes(path).find("kept in place"), std::string::npos);
   EXPECT_FALSE(oku::test::QueryRegistryValue(HKEY_CURRENT_USER, kProductKey, L"OkuInstallLogPath").present);
 
@@ -170,7 +173,7 @@ TEST(SessionLog, FileLayoutLinesAndLifecycle) {
     oku::FileHandle holder(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     ASSERT_TRUE(holder);
-    CloseLogFile();
+    CloseAndRecordLogPath();
   }
   const std::wstring copied = copyDir + L"\\oku_install.log";
   EXPECT_TRUE(oku::FileExists(path)) << "copied, and the held source could not be deleted";
