@@ -24,6 +24,16 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// JSON strings hold no raw control characters, and a backslash would start an escape for any
+// reader other than ours; a quote would end the value early for ours.
+bool CanCarry(std::string_view value) {
+  for (const char c : value) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7F || c == '"' || c == '\\') return false;
+  }
+  return true;
+}
+
 wchar_t UpperAscii(wchar_t c) { return c >= L'a' && c <= L'z' ? static_cast<wchar_t>(c - L'a' + L'A') : c; }
 
 }  // namespace
@@ -111,4 +121,39 @@ ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest)
     }
   }
   return ManifestError::None;
+}
+
+bool WriteDeltaManifest(const DeltaManifest& manifest, std::string& out) {
+  std::string text = "{\n";
+  const auto field = [&text](std::string_view key, std::string_view value) {
+    text.append("  \"").append(key).append("\": \"").append(value).append("\",\n");
+    return CanCarry(value);
+  };
+  if (!field("base_version", manifest.base_version) || !field("target_version", manifest.target_version) ||
+      !field("base_chrome_7z_sha256", manifest.base_chrome_7z_sha256) ||
+      !field("new_chrome_7z_sha256", manifest.new_chrome_7z_sha256)) {
+    return false;
+  }
+  if (manifest.file_list.empty()) {
+    text.append("  \"file_list\": []\n");
+  } else {
+    text.append("  \"file_list\": [\n");
+    for (size_t i = 0; i < manifest.file_list.size(); ++i) {
+      const std::wstring& entry = manifest.file_list[i];
+      const std::string bytes = oku::Utf8FromWide(entry);
+      if (!CanCarry(bytes) || bytes.find(']') != std::string::npos ||
+          ClassifyFileListEntry(entry, nullptr) == FileListEntryKind::Refused) {
+        return false;
+      }
+      text.append("    \"").append(bytes).append(i + 1 < manifest.file_list.size() ? "\",\n" : "\"\n");
+    }
+    text.append("  ]\n");
+  }
+  text.append("}\n");
+  // Whatever the checks above miss (a value that spells another key, upper-case hashes, unpaired
+  // surrogates) shows as a difference here.
+  DeltaManifest readBack;
+  if (ParseDeltaManifest(text, readBack) != ManifestError::None || readBack != manifest) return false;
+  out = std::move(text);
+  return true;
 }

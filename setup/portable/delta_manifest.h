@@ -1,5 +1,6 @@
 // The update package's manifest.json, read as bytes the way the installer always has: each key's
-// value is the text between the next pair of double quotes; escapes are not interpreted.
+// value is the text between the next pair of double quotes; escapes are not interpreted. The
+// package builder writes it with WriteDeltaManifest.
 #pragma once
 
 #include <string>
@@ -11,8 +12,10 @@ struct DeltaManifest {
   std::string target_version;
   std::string base_chrome_7z_sha256;  // lower-cased
   std::string new_chrome_7z_sha256;   // lower-cased
-  std::vector<std::wstring> file_list;
+  std::vector<std::wstring> file_list;  // the entries as in the file (the builder writes "Chrome-bin/<member>")
   std::wstring refused_entry;  // the "file_list" entry that made the manifest unsafe
+
+  bool operator==(const DeltaManifest&) const = default;
 };
 
 enum class ManifestError { None, MissingHash, UnsafeFileListEntry };
@@ -21,6 +24,13 @@ enum class ManifestError { None, MissingHash, UnsafeFileListEntry };
 // Refused refuses the whole manifest (UnsafeFileListEntry, the entry in refused_entry), so the
 // list can never make the installer read outside the installation directory or open a device.
 ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest);
+
+// The manifest's bytes: the four keys and "file_list" in this order, two-space indent, one list
+// entry a line (an empty list as "[]"), a final newline. Refuses (false, out untouched) a manifest
+// ParseDeltaManifest would not read back as the same value: a double quote, a backslash or a
+// control character in a value, a "]" or a Refused entry in the list, a hash that is missing or
+// not lower-case, a refused_entry, text that is not valid UTF-16.
+[[nodiscard]] bool WriteDeltaManifest(const DeltaManifest& manifest, std::string& out);
 
 enum class FileListEntryKind {
   Path,     // a path inside the installation directory
