@@ -100,23 +100,13 @@ check_names() {
   if LC_ALL=C grep -n '["\\]\|\]\|[[:cntrl:]]' "$1" >&2; then die "file names the manifest cannot carry"; fi
 }
 
-# manifest <file> <base hash> <new hash> <list file or "">
+# manifest <file> <base hash> <new hash> <list file or "">: written by the installer's own
+# WriteDeltaManifest, which refuses what its reader would read differently.
 manifest() {
-  {
-    printf '{\n'
-    printf '  "base_version": "%s",\n' "$old_version"
-    printf '  "target_version": "%s",\n' "$new_version"
-    printf '  "base_chrome_7z_sha256": "%s",\n' "$2"
-    printf '  "new_chrome_7z_sha256": "%s",\n' "$3"
-    if [ -n "$4" ]; then
-      printf '  "file_list": [\n'
-      sed 's#.*#    "Chrome-bin/&",#; $ s#,$##' "$4"
-      printf '  ]\n'
-    else
-      printf '  "file_list": []\n'
-    fi
-    printf '}\n'
-  } >"$1"
+  local list=()
+  [ -n "$4" ] && list=("$(winpath "$4")")
+  wine_run "$helper" manifest "$(winpath "$1")" "$old_version" "$new_version" "$2" "$3" "${list[@]}" >/dev/null ||
+    die "writing $1 failed"
 }
 
 # repack <tree> <working dir> <list file or ""> -> prints the archive's SHA-256
