@@ -393,8 +393,9 @@ EventReporter& EventReporter::Instance() {
 
 EventReporter::EventReporter() : state_(std::make_unique<State>()) {
   // Created before the reporter is complete, so destroyed after it: the destructor's Uninit
-  // releases the device-identifier library through it.
-  TesselManager::Instance();
+  // releases the device-identifier library through it. Its events come back here.
+  TesselManager::Instance().SetReportCallback(
+      [](const std::string& name, const EventParams& params) { EventReporter::Instance().Report(name, params); });
   state_->hardwareOs = std::to_string(static_cast<std::int32_t>(GetWindowsMajorVersion()));
   state_->version = GetExeVersion();
   g_state.store(state_.get());

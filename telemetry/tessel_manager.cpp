@@ -8,7 +8,6 @@
 #include "common/paths.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
-#include "telemetry/event_reporter.h"
 
 namespace {
 
@@ -52,17 +51,17 @@ std::wstring Wide(const std::string& utf8) { return oku::WideFromUtf8(utf8); }
 }  // namespace
 
 TesselBinding& TesselBinding::Instance() {
-  static TesselBinding binding;
+  // Never destroyed: a library still loaded at exit stays loaded (its own threads may still run).
+  static TesselBinding& binding = *new TesselBinding();
   return binding;
 }
 
 FARPROC TesselBinding::Export(const char* name) const {
-  const HMODULE module = module_.load();
-  return module ? ::GetProcAddress(module, name) : nullptr;
+  return module_ ? ::GetProcAddress(module_.get(), name) : nullptr;
 }
 
 int TesselBinding::LoadLibraryFrom(const wchar_t* directory) {
-  if (module_.load()) return kTesselLoaded;
+  if (module_) return kTesselLoaded;
   if (!directory) return kTesselNoDirectory;
   std::wstring folder;
   if (directory[0] == L'\0') {
@@ -78,10 +77,10 @@ int TesselBinding::LoadLibraryFrom(const wchar_t* directory) {
   const std::wstring path = oku::JoinPath(folder, L"tessel.dll");
   if (!oku::FileExists(path)) return kTesselDllMissing;
   // Dependencies only from the library's own folder and the system directory.
-  const HMODULE module =
-      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
+  oku::ModuleHandle module(
+      ::LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
   if (!module) return kTesselLoadFailed;
-  module_.store(module);
+  module_ = std::move(module);
   return kTesselLoaded;
 }
 
@@ -131,9 +130,12 @@ void TesselBinding::GetT36Async(TesselIdCallback receive) {
     if (receive) receive(cached->c_str());
     return;
   }
-  if (const auto ask = reinterpret_cast<GetIdAsyncFn>(reinterpret_cast<void*>(Export("c")))) {
-    ask(appKey_.c_str(), receive);
+  GetIdAsyncFn ask = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(queryLock_);
+    if (initialized_.load()) ask = reinterpret_cast<GetIdAsyncFn>(reinterpret_cast<void*>(Export("c")));
   }
+  if (ask) ask(appKey_.c_str(), receive);
 }
 
 TesselManager& TesselManager::Instance() {
@@ -148,6 +150,11 @@ TesselManager::TesselManager() {
 }
 
 TesselManager::~TesselManager() { g_manager.store(nullptr); }
+
+void TesselManager::SetReportCallback(ReportCallback report) {
+  std::lock_guard<std::mutex> lock(reportLock_);
+  report_ = std::move(report);
+}
 
 void TesselManager::Init(const std::wstring& directory) {
   if (initialized_) return;
@@ -218,7 +225,12 @@ void __cdecl TesselManager::OnTesselRecv(const char* identifier) {
   }
   const std::string text = identifier;
   LogInfo(L"TesselSDK OnTesselRecv: " + Wide(text));
-  EventReporter::Instance().Report("tessel_event", EventParams{{"t36", text}, {"type", "tessel_received"}});
+  ReportCallback report;
+  {
+    std::lock_guard<std::mutex> lock(manager->reportLock_);
+    report = manager->report_;
+  }
+  if (report) report("tessel_event", {{"t36", text}, {"type", "tessel_received"}});
   // The SDK answers on its own thread, so the pending callback is taken under a lock.
   Callback pending;
   {
@@ -236,7 +248,7 @@ void TesselBinding::Release() {
   std::lock_guard<std::mutex> init(initLock_);
   std::lock_guard<std::mutex> query(queryLock_);
   initialized_ = false;
-  if (HMODULE module = module_.exchange(nullptr)) ::FreeLibrary(module);
+  module_.reset();
 }
 
 void TesselManager::Release() {

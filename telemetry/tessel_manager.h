@@ -1,6 +1,7 @@
 // The device identifier (the "T36") from the maker's library tessel.dll, loaded at run time from a
 // directory. TesselBinding wraps the library's exports and caches the identifier; TesselManager
-// initialises it once per process for the event reporter.
+// initialises it once per process for its owner, the event reporter, and reports its own events
+// through the callback the owner sets (it knows nothing of the reporter).
 #pragma once
 
 #include <windows.h>
@@ -11,6 +12,8 @@
 #include <mutex>
 #include <optional>
 #include <string>
+
+#include "common/handles.h"
 
 // Load status codes of TesselBinding::Init.
 enum TesselLoadStatus : int {
@@ -55,7 +58,9 @@ class TesselBinding {
 
   std::mutex initLock_;
   std::mutex queryLock_;
-  std::atomic<HMODULE> module_{nullptr};
+  // Written under initLock_ before initialized_ becomes true, released under both locks; read
+  // under queryLock_ only while initialized_.
+  oku::ModuleHandle module_;
   std::atomic<bool> initialized_{false};
   std::string appKey_;  // written once under initLock_ before initialized_ becomes true
   // The library fills a 70-byte buffer; one byte more keeps a 70-character identifier whole.
@@ -66,8 +71,13 @@ class TesselBinding {
 class TesselManager {
  public:
   using Callback = std::function<void(const std::string&)>;
+  // An event of the client: its name and parameters.
+  using ReportCallback = std::function<void(const std::string& name, const std::map<std::string, std::string>& params)>;
 
   static TesselManager& Instance();
+
+  // Where the client's events go; set by its owner before Init. Without one they are dropped.
+  void SetReportCallback(ReportCallback report);
 
   void Init(const std::wstring& directory);
   std::string GetT36();
@@ -89,4 +99,6 @@ class TesselManager {
   bool initialized_ = false;
   std::mutex pendingLock_;
   Callback pending_;
+  std::mutex reportLock_;  // the SDK's thread reports too
+  ReportCallback report_;
 };
