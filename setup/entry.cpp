@@ -143,5 +143,6 @@ int RunInstallerEntry(HINSTANCE instance, const wchar_t* commandLineText) {
     }
   }
   RecordLogPath(CloseLogFile());
+  EventReporter::Shutdown();
   return exitCode;
 }

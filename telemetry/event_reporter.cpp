@@ -94,7 +94,7 @@ struct EventReporter::State {
   // Sending threads share this lock; Init, Uninit, queueing and process exit take it alone, so
   // the library is never unloaded under a thread that is inside LN_Report.
   std::shared_mutex lock;
-  bool closed = false;  // the reporter was destroyed at process exit: events are dropped
+  bool closed = false;  // the reporter was shut down: events are dropped
 
   DWORD Elapsed(DWORD now) const { return startTick != 0 ? now - startTick : 0; }
 
@@ -112,8 +112,8 @@ struct EventReporter::State {
 
 namespace {
 
-// The reporter's state, kept beyond the reporter's destruction: a thread that still reports
-// while the process exits finds it closed instead of freed.
+// The reporter's state; null until the reporter is created. A thread that still reports while
+// the process exits finds it closed, never freed.
 std::atomic<EventReporter::State*> g_state{nullptr};
 
 class ExclusiveLock {
@@ -387,13 +387,12 @@ void EventReporter::State::UnloadAfterFailedInit() {
 }
 
 EventReporter& EventReporter::Instance() {
-  static EventReporter reporter;
+  static EventReporter& reporter = *new EventReporter();  // never destroyed: see Shutdown
   return reporter;
 }
 
 EventReporter::EventReporter() : state_(std::make_unique<State>()) {
-  // Created before the reporter is complete, so destroyed after it: the destructor's Uninit
-  // releases the device-identifier library through it. Its events come back here.
+  // The device-identifier client this reporter owns; its events come back here.
   TesselManager::Instance().SetReportCallback(
       [](const std::string& name, const EventParams& params) { EventReporter::Instance().Report(name, params); });
   state_->hardwareOs = std::to_string(static_cast<std::int32_t>(GetWindowsMajorVersion()));
@@ -401,17 +400,16 @@ EventReporter::EventReporter() : state_(std::make_unique<State>()) {
   g_state.store(state_.get());
 }
 
-EventReporter::~EventReporter() {
+void EventReporter::Shutdown() {
   State* state = g_state.load();
+  if (!state) return;
   {
     ExclusiveLock lock(state->lock);
     state->UninitLocked();
     state->delayed.clear();
     state->closed = true;
   }
-  // Deliberately kept alive: threads that report during process exit still find a valid, closed
-  // state (and its lock) instead of freed memory.
-  static_cast<void>(state_.release());
+  TesselManager::Instance().Shutdown();
 }
 
 bool EventReporter::Init(const std::wstring& directory) {

@@ -1,5 +1,6 @@
 // Analytics events through the maker's library lantern_sdk.dll, loaded at run time by path.
-// Events reported before Init are queued and sent in one batch when Init succeeds.
+// Events reported before Init are queued and sent in one batch when Init succeeds. The reporter
+// is created on first use and never destroyed; the programs end it with Shutdown.
 #pragma once
 
 #include <windows.h>
@@ -22,6 +23,10 @@ class EventReporter {
   bool Init(const std::wstring& directory);
   void Report(const std::string& name, const EventParams& params);
   void Uninit();
+  // The end of reporting for the process, after the session log is closed: Uninit, queued events
+  // dropped, every later report ignored; then the device-identifier client it owns is shut down.
+  // Nothing when the reporter was never created.
+  static void Shutdown();
   void SetInstallMode(bool quiet);
   void SetStartTime(DWORD tick);
   bool IsInitialized() const;
@@ -30,7 +35,7 @@ class EventReporter {
 
  private:
   EventReporter();
-  ~EventReporter();
+  ~EventReporter() = default;
   std::unique_ptr<State> state_;
 };
 

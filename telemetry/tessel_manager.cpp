@@ -19,7 +19,7 @@ using GetIdAsyncFn = int(__cdecl*)(const char* appKey, TesselIdCallback callback
 constexpr char kAppKey[] = "0APP7Q2MXR4DLZ8K";
 constexpr std::size_t kMaxDirectoryChars = 1023;
 
-// The manager while it exists; the SDK's own thread may call back after process exit began.
+// The manager until it is shut down; the SDK's own thread may call back after that.
 std::atomic<TesselManager*> g_manager{nullptr};
 
 void AppendQuoted(std::string& out, const std::string& text) {
@@ -139,17 +139,13 @@ void TesselBinding::GetT36Async(TesselIdCallback receive) {
 }
 
 TesselManager& TesselManager::Instance() {
-  static TesselManager manager;
+  static TesselManager& manager = *new TesselManager();  // never destroyed: see Shutdown
   return manager;
 }
 
-// The binding is created first, so it is destroyed after the manager, whose Release uses it.
-TesselManager::TesselManager() {
-  TesselBinding::Instance();
-  g_manager.store(this);
-}
+TesselManager::TesselManager() { g_manager.store(this); }
 
-TesselManager::~TesselManager() { g_manager.store(nullptr); }
+void TesselManager::Shutdown() { g_manager.store(nullptr); }
 
 void TesselManager::SetReportCallback(ReportCallback report) {
   std::lock_guard<std::mutex> lock(reportLock_);

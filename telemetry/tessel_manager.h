@@ -84,10 +84,13 @@ class TesselManager {
   void GetT36Async(Callback callback);
   // Unloads the SDK; a later Init loads it again.
   void Release();
+  // The end of the client for the process (by its owner's Shutdown): an answer of the SDK's
+  // thread that still arrives is dropped.
+  void Shutdown();
 
  private:
   TesselManager();
-  ~TesselManager();
+  ~TesselManager() = default;
   TesselManager(const TesselManager&) = delete;
   TesselManager& operator=(const TesselManager&) = delete;
 

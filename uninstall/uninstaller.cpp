@@ -170,5 +170,6 @@ int RunUninstaller() {
     exitCode = RunWithWorkspace(workspace, options);
   }  // deletes the working directory with the analytics library copy
   RecordLogPath(CloseLogFile());
+  EventReporter::Shutdown();
   return exitCode;
 }

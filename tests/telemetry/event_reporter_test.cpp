@@ -626,7 +626,8 @@ TEST(Scenario, ExitWhileReporting) {
   EventReporter& reporter = EventReporter::Instance();
   ASSERT_TRUE(reporter.Init(SdkDirectory(work)));
   static std::atomic<int> sent{0};
-  // Keeps reporting while the process runs its exit handlers; the reporter is destroyed under it.
+  // Keeps reporting while the reporter is shut down, as the programs end, and while the process
+  // runs its exit handlers.
   std::thread([&reporter] {
     for (int n = 0;; ++n) {
       reporter.Report("late", {{"n", std::to_string(n)}});
@@ -634,6 +635,7 @@ TEST(Scenario, ExitWhileReporting) {
     }
   }).detach();
   while (sent.load() < 20) ::Sleep(5);
+  EventReporter::Shutdown();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -740,7 +742,7 @@ TEST(EventReporterTest, ProcessExitWhileAnotherThreadReports) {
     EXPECT_TRUE(line.valid) << line.raw.substr(0, 200);
     EXPECT_EQ("late", line.Action());
   }
-  // The library was closed by the reporter's destructor: its state file says so.
+  // The library was closed by the reporter's shutdown: its state file says so.
   EXPECT_NE(std::string::npos,
             ReadFileBytes(SdkDirectory(work.path()) + L"\\lantern\\lantern_state.json").find("\"phase\":\"uninitialized\""));
 }
