@@ -40,6 +40,12 @@ class UniqueHandle {
     value_ = value;
   }
 
+  // Closes now and reports whether the close succeeded, for callers that log a failed close;
+  // GetLastError is left as the close set it. True when nothing was held.
+  [[nodiscard]] bool close() noexcept {
+    return !valid() || Traits::Close(std::exchange(value_, Traits::Invalid()));
+  }
+
   // Gives up ownership without closing.
   [[nodiscard]] Type release() noexcept { return std::exchange(value_, Traits::Invalid()); }
 
@@ -56,43 +62,66 @@ class UniqueHandle {
 struct KernelHandleTraits {  // processes, threads, events, mutexes, snapshots, tokens
   using Type = HANDLE;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
+  static bool Close(Type h) noexcept { return ::CloseHandle(h) != FALSE; }
 };
 
 struct FileHandleTraits {  // CreateFileW results
   using Type = HANDLE;
   static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::CloseHandle(h); }
+  static bool Close(Type h) noexcept { return ::CloseHandle(h) != FALSE; }
 };
 
 struct FindHandleTraits {  // FindFirstFileW results
   using Type = HANDLE;
   static Type Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Type h) noexcept { ::FindClose(h); }
+  static bool Close(Type h) noexcept { return ::FindClose(h) != FALSE; }
 };
 
 struct RegKeyTraits {
   using Type = HKEY;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::RegCloseKey(h); }
+  static bool Close(Type h) noexcept { return ::RegCloseKey(h) == ERROR_SUCCESS; }
 };
 
 struct ModuleTraits {  // LoadLibraryW results
   using Type = HMODULE;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::FreeLibrary(h); }
+  static bool Close(Type h) noexcept { return ::FreeLibrary(h) != FALSE; }
 };
 
-struct GdiObjectTraits {  // bitmaps, fonts, brushes, pens, regions
-  using Type = HGDIOBJ;
+template <typename Handle>
+struct GdiObjectTraits {  // HFONT, HBITMAP, HBRUSH, HPEN, HRGN: typed, so use sites need no casts
+  using Type = Handle;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::DeleteObject(h); }
+  static bool Close(Type h) noexcept { return ::DeleteObject(h) != FALSE; }
+};
+
+struct MemoryDcTraits {  // CreateCompatibleDC results
+  using Type = HDC;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Close(Type h) noexcept { return ::DeleteDC(h) != FALSE; }
+};
+
+struct WindowTraits {  // windows this code created and destroys itself
+  using Type = HWND;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Close(Type h) noexcept { return ::DestroyWindow(h) != FALSE; }
 };
 
 struct LocalMemoryTraits {  // memory the system allocated with LocalAlloc (CommandLineToArgvW)
   using Type = HLOCAL;
   static Type Invalid() noexcept { return nullptr; }
-  static void Close(Type h) noexcept { ::LocalFree(h); }
+  static bool Close(Type h) noexcept { return ::LocalFree(h) == nullptr; }
+};
+
+template <typename Pointer>
+struct CoTaskMemTraits {  // memory the shell or COM allocated with CoTaskMemAlloc
+  using Type = Pointer;
+  static Type Invalid() noexcept { return nullptr; }
+  static bool Close(Type p) noexcept {
+    ::CoTaskMemFree(p);
+    return true;
+  }
 };
 
 using KernelHandle = UniqueHandle<KernelHandleTraits>;
@@ -100,8 +129,111 @@ using FileHandle = UniqueHandle<FileHandleTraits>;
 using FindHandle = UniqueHandle<FindHandleTraits>;
 using RegKey = UniqueHandle<RegKeyTraits>;
 using ModuleHandle = UniqueHandle<ModuleTraits>;
-using GdiObject = UniqueHandle<GdiObjectTraits>;
+using GdiObject = UniqueHandle<GdiObjectTraits<HGDIOBJ>>;  // untyped, as the demo product uses it
+using GdiFont = UniqueHandle<GdiObjectTraits<HFONT>>;
+using GdiBitmap = UniqueHandle<GdiObjectTraits<HBITMAP>>;
+using GdiBrush = UniqueHandle<GdiObjectTraits<HBRUSH>>;
+using GdiPen = UniqueHandle<GdiObjectTraits<HPEN>>;
+using GdiRegion = UniqueHandle<GdiObjectTraits<HRGN>>;
+using MemoryDC = UniqueHandle<MemoryDcTraits>;
+using WindowHandle = UniqueHandle<WindowTraits>;
 using LocalMemory = UniqueHandle<LocalMemoryTraits>;
+template <typename Pointer>
+using CoTaskMemory = UniqueHandle<CoTaskMemTraits<Pointer>>;
+
+// The two handles CreateProcessW returns in PROCESS_INFORMATION, each with its own owner.
+struct ProcessHandles {
+  KernelHandle process;
+  KernelHandle thread;
+};
+[[nodiscard]] inline ProcessHandles OwnProcessHandles(const PROCESS_INFORMATION& info) noexcept {
+  return ProcessHandles{KernelHandle(info.hProcess), KernelHandle(info.hThread)};
+}
+
+// Runs entry(parameter) on a new thread. The owner is empty when the thread could not be
+// created, with GetLastError telling why; closing the owner does not stop the thread.
+[[nodiscard]] inline KernelHandle StartThread(LPTHREAD_START_ROUTINE entry, void* parameter) noexcept {
+  return KernelHandle(::CreateThread(nullptr, 0, entry, parameter, 0, nullptr));
+}
+
+// The DC of a window (of the screen with no window) from GetDC, released with ReleaseDC.
+class WindowDC {
+ public:
+  WindowDC() noexcept = default;
+  explicit WindowDC(HWND window) noexcept : window_(window), dc_(::GetDC(window)) {}
+  ~WindowDC() { reset(); }
+
+  WindowDC(const WindowDC&) = delete;
+  WindowDC& operator=(const WindowDC&) = delete;
+  WindowDC(WindowDC&& other) noexcept : window_(other.window_), dc_(std::exchange(other.dc_, nullptr)) {}
+  WindowDC& operator=(WindowDC&& other) noexcept {
+    if (this != &other) {
+      reset();
+      window_ = other.window_;
+      dc_ = std::exchange(other.dc_, nullptr);
+    }
+    return *this;
+  }
+
+  [[nodiscard]] HDC get() const noexcept { return dc_; }
+  explicit operator bool() const noexcept { return dc_ != nullptr; }
+
+  // Releases the DC (if any). GetLastError is preserved.
+  void reset() noexcept {
+    if (dc_) {
+      const DWORD saved = ::GetLastError();
+      ::ReleaseDC(window_, dc_);
+      ::SetLastError(saved);
+    }
+    dc_ = nullptr;
+  }
+
+ private:
+  HWND window_ = nullptr;
+  HDC dc_ = nullptr;
+};
+
+// BeginPaint for the lifetime of the scope and EndPaint at its end (also when BeginPaint gave
+// no DC, as the pair requires).
+class PaintScope {
+ public:
+  explicit PaintScope(HWND window) noexcept : window_(window), dc_(::BeginPaint(window, &paint_)) {}
+  ~PaintScope() {
+    const DWORD saved = ::GetLastError();
+    ::EndPaint(window_, &paint_);
+    ::SetLastError(saved);
+  }
+  PaintScope(const PaintScope&) = delete;
+  PaintScope& operator=(const PaintScope&) = delete;
+
+  [[nodiscard]] HDC dc() const noexcept { return dc_; }
+  [[nodiscard]] const PAINTSTRUCT& paint() const noexcept { return paint_; }
+
+ private:
+  HWND window_;
+  PAINTSTRUCT paint_{};
+  HDC dc_;
+};
+
+// Selects an object into a DC and selects the previous one back at the end of the scope. A null
+// object selects nothing.
+class SelectScope {
+ public:
+  SelectScope(HDC dc, HGDIOBJ object) noexcept : dc_(dc), old_(object ? ::SelectObject(dc, object) : nullptr) {}
+  ~SelectScope() {
+    if (old_) {
+      const DWORD saved = ::GetLastError();
+      ::SelectObject(dc_, old_);
+      ::SetLastError(saved);
+    }
+  }
+  SelectScope(const SelectScope&) = delete;
+  SelectScope& operator=(const SelectScope&) = delete;
+
+ private:
+  HDC dc_;
+  HGDIOBJ old_;
+};
 
 // One COM apartment on the calling thread: uninitialises only what it initialised.
 class ComApartment {

@@ -137,10 +137,10 @@ DllLoader::DllLoader(const wchar_t* name) {
   // A full path loads that file, its own dependencies from beside it or the system directory;
   // a bare name only ever from the system directory.
   const bool fullPath = name[0] != L'\0' && (name[1] == L':' || (name[0] == L'\\' && name[1] == L'\\'));
-  module_ = ::LoadLibraryExW(name, nullptr,
-                             fullPath ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
-                                      : LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (module_ == nullptr) {
+  module_.reset(::LoadLibraryExW(name, nullptr,
+                                 fullPath ? LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32
+                                          : LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!module_) {
     const DWORD error = ::GetLastError();
     LogWarning(std::wstring(L"DllLoader: 加载 DLL 失败: ") + name + L", 错误码: " + oku::ToWide(error));
     return;
@@ -149,12 +149,11 @@ DllLoader::DllLoader(const wchar_t* name) {
 }
 
 DllLoader::~DllLoader() {
-  if (module_ == nullptr) return;
-  if (::FreeLibrary(module_)) {
+  if (!module_) return;
+  if (module_.close()) {
     LogInfo(L"DllLoader: 成功释放 DLL");
   } else {
     const DWORD error = ::GetLastError();
     LogWarning(L"DllLoader: 释放 DLL 失败, 错误码: " + oku::ToWide(error));
   }
-  module_ = nullptr;
 }

@@ -32,9 +32,9 @@ class DllLoader {
   DllLoader(const DllLoader&) = delete;
   DllLoader& operator=(const DllLoader&) = delete;
 
-  bool IsLoaded() const { return module_ != nullptr; }
-  HMODULE GetHandle() const { return module_; }
+  bool IsLoaded() const { return module_.valid(); }
+  HMODULE GetHandle() const { return module_.get(); }
 
  private:
-  HMODULE module_ = nullptr;
+  oku::ModuleHandle module_;
 };

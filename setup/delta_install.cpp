@@ -58,8 +58,7 @@ bool RunHidden(const std::wstring& commandLine, DWORD timeoutMs, DWORD& exitCode
                         &startup, &info)) {
     return false;
   }
-  oku::KernelHandle process(info.hProcess);
-  oku::KernelHandle thread(info.hThread);
+  const auto [process, thread] = oku::OwnProcessHandles(info);
   const DWORD waitMs = ToolWait(timeoutMs);
   if (::WaitForSingleObject(process.get(), waitMs) != WAIT_OBJECT_0) {
     // Left running it would go on writing into the working directory that is about to be deleted.

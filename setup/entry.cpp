@@ -21,9 +21,9 @@ constexpr wchar_t kMutexName[] = L"OkuSetup_Global_Mutex";
 constexpr wchar_t kWindowClass[] = L"OkuSetup";
 constexpr wchar_t kUpdateBoxCaption[] = L"更新提示";
 
-// Held for the life of the process; the system releases it at exit.
-HANDLE& InstanceMutex() {
-  static HANDLE mutex = nullptr;
+// Held for the life of the process and never destroyed; the system releases it at exit.
+oku::KernelHandle& InstanceMutex() {
+  static oku::KernelHandle& mutex = *new oku::KernelHandle();
   return mutex;
 }
 
@@ -78,9 +78,9 @@ bool CommandLineAsksForSilentMode(const wchar_t* commandLine) {
 }
 
 int CheckSingleInstance(bool quiet) {
-  HANDLE& stored = InstanceMutex();
-  if (stored) ::CloseHandle(stored);
-  stored = ::CreateMutexW(nullptr, FALSE, kMutexName);
+  oku::KernelHandle& stored = InstanceMutex();
+  stored.reset();  // before creating: a handle still held would make the name exist already
+  stored.reset(::CreateMutexW(nullptr, FALSE, kMutexName));
   const DWORD error = ::GetLastError();
   if (!stored) {
     LogInfo(L"CreateMutex 失败，错误码: " + oku::ToWide(error));

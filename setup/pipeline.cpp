@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "common/handles.h"
 #include "common/message_box.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -110,10 +111,7 @@ void StartInstallation(InstallContext& context) {
   if (!context.IsUpdateMode()) SetAutoStart(installDir, context.IsAutoStart());
 
   context.WorkerStarting();
-  HANDLE thread = ::CreateThread(nullptr, 0, InstallThreadEntry, &context, 0, nullptr);
-  if (thread) {
-    ::CloseHandle(thread);
-  } else {
+  if (!oku::StartThread(InstallThreadEntry, &context)) {
     LogError(L"创建安装线程失败，错误码: " + oku::ToWide(::GetLastError()));
     ReportInstallerFailed("install_thread_failed", {{"error_code", std::to_string(kExitStartFailed)}});
     context.InstallationFailed(kExitStartFailed);

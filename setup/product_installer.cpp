@@ -141,8 +141,7 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
     LogInfo(CreateProcessErrorText(error));
     return kLaunchCreateFailed;
   }
-  oku::KernelHandle process(info.hProcess);
-  oku::KernelHandle thread(info.hThread);
+  const auto [process, thread] = oku::OwnProcessHandles(info);
   LogInfo(std::wstring(kMiniInstaller) + L" 进程创建成功，PID: " + ToWide(info.dwProcessId));
   const DWORD wait = ::WaitForSingleObject(process.get(), waitMs);
   if (wait == WAIT_TIMEOUT) {

@@ -25,7 +25,7 @@ void ProgressSimulator::Start() {
   }
   LogInfo(L"进度条，启动！");
   if (stopEvent_) ::ResetEvent(stopEvent_.get());
-  thread_.reset(::CreateThread(nullptr, 0, &ProgressSimulator::ThreadProc, this, 0, nullptr));
+  thread_ = oku::StartThread(&ProgressSimulator::ThreadProc, this);
   if (!thread_) {
     LogInfo(L"创建进度条线程失败，错误码: " + oku::ToWide(::GetLastError()));
   }

@@ -149,8 +149,7 @@ int UninstallEngine::RunUninstallProcess(const std::wstring& path, const std::ws
     LogInfo(L"Failed to create uninstall process, error code: " + oku::ToWide(::GetLastError()));
     return 20;
   }
-  oku::KernelHandle process(info.hProcess);
-  oku::KernelHandle thread(info.hThread);
+  const auto [process, thread] = oku::OwnProcessHandles(info);
   LogInfo(L"Uninstall process started, waiting for it to finish...");
   const DWORD wait = ::WaitForSingleObject(process.get(), setup_wait_ms_);
   if (wait != WAIT_OBJECT_0) {

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "common/handles.h"
 #include "common/message_box.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
@@ -87,10 +88,9 @@ void CMainWindow::OnFinalMessage(HWND hWnd) {
 void CMainWindow::InitWindow() {
   int dpiX = 96;
   int dpiY = 96;
-  if (HDC dc = ::GetDC(m_hWnd)) {
-    dpiX = ::GetDeviceCaps(dc, LOGPIXELSX);
-    dpiY = ::GetDeviceCaps(dc, LOGPIXELSY);
-    ::ReleaseDC(m_hWnd, dc);
+  if (const oku::WindowDC dc(m_hWnd); dc) {
+    dpiX = ::GetDeviceCaps(dc.get(), LOGPIXELSX);
+    dpiY = ::GetDeviceCaps(dc.get(), LOGPIXELSY);
   }
   m_dpiX = dpiX;  // the resize below already rounds the corners for this DPI
   m_dpiY = dpiY;
@@ -319,15 +319,13 @@ void CMainWindow::SelectInstallFolder() {
   info.hwndOwner = m_hWnd;
   info.lpszTitle = L"Oku.compass 安装路径";
   info.ulFlags = 0x41;  // BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE
-  PIDLIST_ABSOLUTE selection = ::SHBrowseForFolderW(&info);
+  const oku::CoTaskMemory<PIDLIST_ABSOLUTE> selection(::SHBrowseForFolderW(&info));
   if (!selection) {
     Report("setup_ui_select_folder_cancelled", {{"action", "cancelled"}});
     return;
   }
   wchar_t path[MAX_PATH] = {};
-  const BOOL converted = ::SHGetPathFromIDListW(selection, path);
-  ::CoTaskMemFree(selection);
-  if (!converted) return;
+  if (!::SHGetPathFromIDListW(selection.get(), path)) return;
 
   std::wstring chosen = path;
   if (!chosen.empty() && chosen.back() == L'\\') chosen.pop_back();
@@ -406,9 +404,7 @@ void CMainWindow::OnInstallBtnClick() {
   startProgress();
 
   WorkerStarting();
-  HANDLE thread = ::CreateThread(nullptr, 0, PreInstallThreadEntry, this, 0, nullptr);
-  if (thread) {
-    ::CloseHandle(thread);
+  if (oku::StartThread(PreInstallThreadEntry, this)) {
     LogInfo(L"预处理线程创建成功");
   } else {
     WorkerEnded();
@@ -584,8 +580,8 @@ void CMainWindow::ApplyRoundedRegion() {
   if (::IsIconic(m_hWnd)) return;
   RECT window{};
   ::GetWindowRect(m_hWnd, &window);
-  oku::GdiObject region(::CreateRoundRectRgn(0, 0, window.right - window.left + 1, window.bottom - window.top + 1,
+  oku::GdiRegion region(::CreateRoundRectRgn(0, 0, window.right - window.left + 1, window.bottom - window.top + 1,
                                              ::MulDiv(kCornerSize, m_dpiX, 96), ::MulDiv(kCornerSize, m_dpiY, 96)));
   // The window owns the region once SetWindowRgn succeeds.
-  if (region && ::SetWindowRgn(m_hWnd, static_cast<HRGN>(region.get()), TRUE)) (void)region.release();
+  if (region && ::SetWindowRgn(m_hWnd, region.get(), TRUE)) (void)region.release();
 }
