@@ -68,7 +68,7 @@ SIZE CLabelUI::EstimateSize(SIZE szAvailable) {
   SIZE result = m_cxyFixed;
   if (result.cy == 0) result.cy = font->tm.tmHeight + 8 + m_rcTextPadding.top + m_rcTextPadding.bottom;
   if (result.cx == 0) {
-    const SIZE text = render::MeasureText(m_pManager->GetMeasureDC(), static_cast<HFONT>(font->hFont.get()), m_sText);
+    const SIZE text = render::MeasureText(m_pManager->GetMeasureDC(), font->hFont.get(), m_sText);
     result.cx = text.cx + m_rcTextPadding.left + m_rcTextPadding.right;
   }
   m_szAvailableLast = szAvailable;

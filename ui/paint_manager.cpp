@@ -67,7 +67,7 @@ CPaintManagerUI::~CPaintManagerUI() {
   auto& list = Shared().preMessages;
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
   HideNativeEdit();
-  if (m_hwndTooltip) ::DestroyWindow(m_hwndTooltip);
+  m_hwndTooltip.reset();
   CControlUI* root = std::exchange(m_pRoot, nullptr);
   delete root;
 }
@@ -206,7 +206,7 @@ HFONT CPaintManagerUI::AddFont(int id, const std::wstring& face, int size, bool 
   if (!info) return nullptr;
   info->iSize = size;
   info->bBold = bold;
-  HFONT font = static_cast<HFONT>(info->hFont.get());
+  HFONT font = info->hFont.get();
   auto& table = shared ? Shared().sharedFonts : m_fonts;
   table[id] = std::move(info);  // an existing id is replaced
   return font;
@@ -230,7 +230,7 @@ const TFontInfo* CPaintManagerUI::GetFontInfo(int id) {
   return GetDefaultFontInfo();
 }
 
-HFONT CPaintManagerUI::GetFont(int id) { return static_cast<HFONT>(GetFontInfo(id)->hFont.get()); }
+HFONT CPaintManagerUI::GetFont(int id) { return GetFontInfo(id)->hFont.get(); }
 
 // --- images ---
 
@@ -342,7 +342,7 @@ void CPaintManagerUI::ReapObjects(CControlUI* control) {
 void CPaintManagerUI::SetFocus(CControlUI* control) {
   if (m_hWndPaint) {
     HWND focused = ::GetFocus();
-    if (focused != m_hWndPaint && (!m_hwndEdit || focused != m_hwndEdit)) ::SetFocus(m_hWndPaint);
+    if (focused != m_hWndPaint && (!m_hwndEdit || focused != m_hwndEdit.get())) ::SetFocus(m_hWndPaint);
   }
   if (control == m_pFocus) return;
   if (m_pFocus) {
@@ -525,9 +525,9 @@ void CPaintManagerUI::ShowToolTip() {
   if (!m_hwndTooltip) {
     INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
     ::InitCommonControlsEx(&icc);
-    m_hwndTooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP,
-                                      CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_hWndPaint, nullptr,
-                                      GetInstance(), nullptr);
+    m_hwndTooltip.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
+                                          WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
+                                          CW_USEDEFAULT, CW_USEDEFAULT, m_hWndPaint, nullptr, GetInstance(), nullptr));
     if (!m_hwndTooltip) return;
   }
   TOOLINFOW ti{};
@@ -538,14 +538,15 @@ void CPaintManagerUI::ShowToolTip() {
   ti.rect = hot->GetPos();
   std::wstring text = hot->GetToolTip();
   ti.lpszText = text.data();
-  ::SendMessageW(m_hwndTooltip, m_bTooltipAdded ? TTM_SETTOOLINFOW : TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&ti));
+  ::SendMessageW(m_hwndTooltip.get(), m_bTooltipAdded ? TTM_SETTOOLINFOW : TTM_ADDTOOLW, 0,
+                 reinterpret_cast<LPARAM>(&ti));
   m_bTooltipAdded = true;
   const int width = hot->GetToolTipWidth() > 0 ? std::min(hot->GetToolTipWidth(), 300) : 300;
-  ::SendMessageW(m_hwndTooltip, TTM_SETMAXTIPWIDTH, 0, width);
+  ::SendMessageW(m_hwndTooltip.get(), TTM_SETMAXTIPWIDTH, 0, width);
   POINT screen = m_ptLastMousePos;
   ::ClientToScreen(m_hWndPaint, &screen);
-  ::SendMessageW(m_hwndTooltip, TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x, screen.y + 20));
-  ::SendMessageW(m_hwndTooltip, TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
+  ::SendMessageW(m_hwndTooltip.get(), TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x, screen.y + 20));
+  ::SendMessageW(m_hwndTooltip.get(), TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
 }
 
 void CPaintManagerUI::HideToolTip() {
@@ -554,13 +555,13 @@ void CPaintManagerUI::HideToolTip() {
   ti.cbSize = TTTOOLINFOW_V2_SIZE;
   ti.hwnd = m_hWndPaint;
   ti.uId = 1;
-  ::SendMessageW(m_hwndTooltip, TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
+  ::SendMessageW(m_hwndTooltip.get(), TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
 }
 
 void CPaintManagerUI::ShowNativeEdit(CEditUI* edit) {
   if (!edit || !m_hWndPaint) return;
   if (m_hwndEdit && m_pEditOwner == edit) {
-    ::SetFocus(m_hwndEdit);
+    ::SetFocus(m_hwndEdit.get());
     return;
   }
   HideNativeEdit();
@@ -574,25 +575,25 @@ void CPaintManagerUI::ShowNativeEdit(CEditUI* edit) {
   const int lineHeight = std::min<int>(rc.bottom - rc.top, font->tm.tmHeight + 2);
   const int top = rc.top + (rc.bottom - rc.top - lineHeight) / 2;
   m_pEditOwner = edit;
-  m_hwndEdit = ::CreateWindowExW(0, L"EDIT", edit->GetText().c_str(), style, rc.left, top, rc.right - rc.left,
-                                 lineHeight, m_hWndPaint, nullptr, GetInstance(), nullptr);
+  m_hwndEdit.reset(::CreateWindowExW(0, L"EDIT", edit->GetText().c_str(), style, rc.left, top, rc.right - rc.left,
+                                     lineHeight, m_hWndPaint, nullptr, GetInstance(), nullptr));
   if (!m_hwndEdit) {
     m_pEditOwner = nullptr;
     return;
   }
   m_editBrush.reset(::CreateSolidBrush(render::ToColorRef(edit->GetNativeEditBkColor())));
-  ::SendMessageW(m_hwndEdit, WM_SETFONT, reinterpret_cast<WPARAM>(font->hFont.get()), TRUE);
-  ::SendMessageW(m_hwndEdit, EM_LIMITTEXT, static_cast<WPARAM>(std::max(0, edit->GetMaxChar())), 0);
-  if (edit->IsPasswordMode()) ::SendMessageW(m_hwndEdit, EM_SETPASSWORDCHAR, edit->GetPasswordChar(), 0);
-  ::SetFocus(m_hwndEdit);
+  ::SendMessageW(m_hwndEdit.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font->hFont.get()), TRUE);
+  ::SendMessageW(m_hwndEdit.get(), EM_LIMITTEXT, static_cast<WPARAM>(std::max(0, edit->GetMaxChar())), 0);
+  if (edit->IsPasswordMode()) ::SendMessageW(m_hwndEdit.get(), EM_SETPASSWORDCHAR, edit->GetPasswordChar(), 0);
+  ::SetFocus(m_hwndEdit.get());
 }
 
 void CPaintManagerUI::HideNativeEdit() {
   if (!m_hwndEdit) return;
-  HWND edit = std::exchange(m_hwndEdit, nullptr);
+  oku::WindowHandle edit = std::move(m_hwndEdit);
   CEditUI* owner = std::exchange(m_pEditOwner, nullptr);
-  if (::GetFocus() == edit && m_hWndPaint) ::SetFocus(m_hWndPaint);
-  ::DestroyWindow(edit);
+  if (::GetFocus() == edit.get() && m_hWndPaint) ::SetFocus(m_hWndPaint);
+  edit.reset();
   if (owner) owner->Invalidate();
 }
 
@@ -628,7 +629,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     return true;
   }
   if (uMsg == HideEditMessage()) {
-    if (m_hwndEdit && ::GetFocus() != m_hwndEdit) HideNativeEdit();
+    if (m_hwndEdit && ::GetFocus() != m_hwndEdit.get()) HideNativeEdit();
     lRes = 0;
     return true;
   }
@@ -639,22 +640,22 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_PAINT: {
       RECT rcClient{};
       ::GetClientRect(m_hWndPaint, &rcClient);
-      PAINTSTRUCT ps{};
-      HDC hdc = ::BeginPaint(m_hWndPaint, &ps);
+      const oku::PaintScope paint(m_hWndPaint);
+      const HDC hdc = paint.dc();
       const int cx = rcClient.right - rcClient.left;
       const int cy = rcClient.bottom - rcClient.top;
       if (hdc && m_pRoot && cx > 0 && cy > 0) {
-        RECT rcPaint = ps.rcPaint;
+        RECT rcPaint = paint.paint().rcPaint;
         // A layout moves controls anywhere: repaint everything after one.
         if (m_bUpdateNeeded) rcPaint = rcClient;
         EnsureOffscreen(cx, cy);
-        render::MemoryDC memory = render::CreateMemoryDC(hdc);
+        const oku::MemoryDC memory = render::CreateMemoryDC(hdc);
         if (m_offscreen && memory) {
           render::SelectScope select(memory.get(), m_offscreen.get());
           Render(memory.get(), rcClient, rcPaint);
           ::GdiFlush();
           if (m_bShowUpdateRect) {
-            oku::GdiObject pen(::CreatePen(PS_SOLID, 1, RGB(220, 0, 0)));
+            const oku::GdiPen pen(::CreatePen(PS_SOLID, 1, RGB(220, 0, 0)));
             render::SelectScope selectPen(memory.get(), pen.get());
             render::SelectScope selectBrush(memory.get(), ::GetStockObject(NULL_BRUSH));
             ::Rectangle(memory.get(), rcPaint.left, rcPaint.top, rcPaint.right, rcPaint.bottom);
@@ -663,7 +664,6 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
                    memory.get(), rcPaint.left, rcPaint.top, SRCCOPY);
         }
       }
-      ::EndPaint(m_hWndPaint, &ps);
       lRes = 0;
       return true;
     }
@@ -739,7 +739,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
       return false;
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
-      if (m_hwndEdit && reinterpret_cast<HWND>(lParam) == m_hwndEdit && m_pEditOwner) {
+      if (m_hwndEdit && reinterpret_cast<HWND>(lParam) == m_hwndEdit.get() && m_pEditOwner) {
         HDC dc = reinterpret_cast<HDC>(wParam);
         ::SetBkColor(dc, render::ToColorRef(m_pEditOwner->GetNativeEditBkColor()));
         DWORD color = m_pEditOwner->IsEnabled() ? m_pEditOwner->GetTextColor() : m_pEditOwner->GetDisabledTextColor();
@@ -750,11 +750,11 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
       }
       return false;
     case WM_COMMAND:
-      if (m_hwndEdit && reinterpret_cast<HWND>(lParam) == m_hwndEdit) {
+      if (m_hwndEdit && reinterpret_cast<HWND>(lParam) == m_hwndEdit.get()) {
         if (HIWORD(wParam) == EN_CHANGE && m_pEditOwner) {
-          const int length = ::GetWindowTextLengthW(m_hwndEdit);
+          const int length = ::GetWindowTextLengthW(m_hwndEdit.get());
           std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-          text.resize(static_cast<std::size_t>(::GetWindowTextW(m_hwndEdit, text.data(), length + 1)));
+          text.resize(static_cast<std::size_t>(::GetWindowTextW(m_hwndEdit.get(), text.data(), length + 1)));
           m_pEditOwner->OnNativeTextChanged(text);
         } else if (HIWORD(wParam) == EN_KILLFOCUS) {
           ::PostMessageW(m_hWndPaint, HideEditMessage(), 0, 0);

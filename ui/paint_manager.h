@@ -109,7 +109,7 @@ class CPaintManagerUI {
   // render into a caller's bitmap).
   void Render(HDC hdc, const RECT& rcClient, const RECT& rcPaint);
   // The off-screen bitmap of the last WM_PAINT (null before the first paint).
-  HBITMAP GetOffscreenBitmap() const { return static_cast<HBITMAP>(m_offscreen.get()); }
+  HBITMAP GetOffscreenBitmap() const { return m_offscreen.get(); }
   const std::uint32_t* GetOffscreenBits() const { return m_offscreenBits; }
   SIZE GetOffscreenSize() const { return m_offscreenSize; }
   // A memory DC compatible with the screen, for text measurement.
@@ -134,7 +134,7 @@ class CPaintManagerUI {
   bool MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
 
   // The native edit box of the focused edit control (null when none is shown).
-  HWND GetNativeEditWindow() const { return m_hwndEdit; }
+  HWND GetNativeEditWindow() const { return m_hwndEdit.get(); }
   void ShowNativeEdit(CEditUI* edit);
   void HideNativeEdit();
 
@@ -163,13 +163,10 @@ class CPaintManagerUI {
   bool m_bMouseTracking = false;
   POINT m_ptLastMousePos{-1, -1};
 
-  oku::GdiObject m_offscreen;
+  oku::GdiBitmap m_offscreen;
   std::uint32_t* m_offscreenBits = nullptr;
   SIZE m_offscreenSize{};
-  struct DcDeleter {
-    void operator()(HDC dc) const { ::DeleteDC(dc); }
-  };
-  std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter> m_hDcMeasure;
+  oku::MemoryDC m_hDcMeasure;
 
   // window settings
   SIZE m_szInitWindowSize{};
@@ -193,11 +190,11 @@ class CPaintManagerUI {
   std::unique_ptr<TFontInfo> m_defaultFont;
   std::map<std::wstring, std::unique_ptr<TImageInfo>> m_images;  // null entries: failed loads
 
-  HWND m_hwndTooltip = nullptr;
+  oku::WindowHandle m_hwndTooltip;
   bool m_bTooltipAdded = false;
-  HWND m_hwndEdit = nullptr;
+  oku::WindowHandle m_hwndEdit;
   CEditUI* m_pEditOwner = nullptr;
-  oku::GdiObject m_editBrush;
+  oku::GdiBrush m_editBrush;
 };
 
 }  // namespace DuiLib

@@ -8,16 +8,16 @@ namespace DuiLib::render {
 
 ClipScope::ClipScope(HDC dc, const RECT& rc, SIZE round) : dc_(dc) {
   saved_.reset(::CreateRectRgn(0, 0, 0, 0));
-  hadClip_ = saved_ && ::GetClipRgn(dc, static_cast<HRGN>(saved_.get())) == 1;
-  oku::GdiObject region(round.cx > 0 || round.cy > 0
+  hadClip_ = saved_ && ::GetClipRgn(dc, saved_.get()) == 1;
+  oku::GdiRegion region(round.cx > 0 || round.cy > 0
                             ? ::CreateRoundRectRgn(rc.left, rc.top, rc.right + 1, rc.bottom + 1, round.cx, round.cy)
                             : ::CreateRectRgnIndirect(&rc));
-  if (region) ::ExtSelectClipRgn(dc, static_cast<HRGN>(region.get()), RGN_AND);
+  if (region) ::ExtSelectClipRgn(dc, region.get(), RGN_AND);
 }
 
-ClipScope::~ClipScope() { ::SelectClipRgn(dc_, hadClip_ ? static_cast<HRGN>(saved_.get()) : nullptr); }
+ClipScope::~ClipScope() { ::SelectClipRgn(dc_, hadClip_ ? saved_.get() : nullptr); }
 
-oku::GdiObject CreateDib(int width, int height, std::uint32_t** bits) {
+oku::GdiBitmap CreateDib(int width, int height, std::uint32_t** bits) {
   BITMAPINFO bmi{};
   bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
   bmi.bmiHeader.biWidth = width;
@@ -26,7 +26,7 @@ oku::GdiObject CreateDib(int width, int height, std::uint32_t** bits) {
   bmi.bmiHeader.biBitCount = 32;
   bmi.bmiHeader.biCompression = BI_RGB;
   void* memory = nullptr;
-  oku::GdiObject bitmap(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &memory, nullptr, 0));
+  oku::GdiBitmap bitmap(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &memory, nullptr, 0));
   *bits = bitmap ? static_cast<std::uint32_t*>(memory) : nullptr;
   return bitmap;
 }
@@ -36,14 +36,14 @@ namespace {
 // Blends a 1x1 premultiplied pixel stretched over rc.
 void BlendSolid(HDC dc, const RECT& rc, DWORD argb) {
   std::uint32_t* bits = nullptr;
-  oku::GdiObject pixel = CreateDib(1, 1, &bits);
+  const oku::GdiBitmap pixel = CreateDib(1, 1, &bits);
   if (!pixel) return;
   const DWORD a = argb >> 24;
   const DWORD r = ((argb >> 16) & 0xFF) * a / 255;
   const DWORD g = ((argb >> 8) & 0xFF) * a / 255;
   const DWORD b = (argb & 0xFF) * a / 255;
   *bits = (a << 24) | (r << 16) | (g << 8) | b;
-  MemoryDC memory = CreateMemoryDC(dc);
+  const oku::MemoryDC memory = CreateMemoryDC(dc);
   if (!memory) return;
   SelectScope select(memory.get(), pixel.get());
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
@@ -55,8 +55,8 @@ void BlendSolid(HDC dc, const RECT& rc, DWORD argb) {
 void FillColor(HDC dc, const RECT& rc, DWORD argb) {
   if (argb == 0 || rc.right <= rc.left || rc.bottom <= rc.top) return;
   if ((argb >> 24) == 0xFF) {
-    oku::GdiObject brush(::CreateSolidBrush(ToColorRef(argb)));
-    if (brush) ::FillRect(dc, &rc, static_cast<HBRUSH>(brush.get()));
+    const oku::GdiBrush brush(::CreateSolidBrush(ToColorRef(argb)));
+    if (brush) ::FillRect(dc, &rc, brush.get());
   } else if ((argb >> 24) != 0) {
     BlendSolid(dc, rc, argb);
   }
@@ -91,7 +91,7 @@ void DrawImage(HDC dc, const TImageInfo& image, const RECT& dest, const RECT& so
   if (!image.hBitmap || fade <= 0) return;
   if (dest.right <= dest.left || dest.bottom <= dest.top) return;
   if (source.right <= source.left || source.bottom <= source.top) return;
-  MemoryDC memory = CreateMemoryDC(dc);
+  const oku::MemoryDC memory = CreateMemoryDC(dc);
   if (!memory) return;
   SelectScope select(memory.get(), image.hBitmap.get());
   const bool blend = image.bAlpha || fade < 255;
@@ -146,7 +146,7 @@ void DrawBorder(HDC dc, const RECT& rc, const RECT& size, DWORD argb, SIZE round
   if (round.cx > 0 || round.cy > 0) {
     const int width = std::max<int>(1, size.left);
     LOGBRUSH lb{BS_SOLID, ToColorRef(argb), 0};
-    oku::GdiObject pen(::ExtCreatePen(PS_GEOMETRIC | static_cast<DWORD>(style), width, &lb, 0, nullptr));
+    const oku::GdiPen pen(::ExtCreatePen(PS_GEOMETRIC | static_cast<DWORD>(style), width, &lb, 0, nullptr));
     if (!pen) return;
     SelectScope selectPen(dc, pen.get());
     SelectScope selectBrush(dc, ::GetStockObject(NULL_BRUSH));

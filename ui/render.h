@@ -6,34 +6,15 @@
 
 #include <memory>
 #include <string>
-#include <type_traits>
 
 #include "common/handles.h"
 #include "ui/ui_defs.h"
 
 namespace DuiLib::render {
 
-struct DcDeleter {
-  void operator()(HDC dc) const noexcept { ::DeleteDC(dc); }
-};
-// A memory DC owned by this object.
-using MemoryDC = std::unique_ptr<std::remove_pointer_t<HDC>, DcDeleter>;
-inline MemoryDC CreateMemoryDC(HDC compatible) { return MemoryDC(::CreateCompatibleDC(compatible)); }
+using oku::SelectScope;
 
-// Selects an object into a DC and restores the previous one when it goes.
-class SelectScope {
- public:
-  SelectScope(HDC dc, HGDIOBJ object) : dc_(dc), old_(object ? ::SelectObject(dc, object) : nullptr) {}
-  ~SelectScope() {
-    if (old_) ::SelectObject(dc_, old_);
-  }
-  SelectScope(const SelectScope&) = delete;
-  SelectScope& operator=(const SelectScope&) = delete;
-
- private:
-  HDC dc_;
-  HGDIOBJ old_;
-};
+inline oku::MemoryDC CreateMemoryDC(HDC compatible) { return oku::MemoryDC(::CreateCompatibleDC(compatible)); }
 
 // Narrows the DC's clip region to rc (rounded with the corner ellipse when round is non-zero)
 // for its lifetime, then restores the previous clip.
@@ -46,7 +27,7 @@ class ClipScope {
 
  private:
   HDC dc_;
-  oku::GdiObject saved_;
+  oku::GdiRegion saved_;
   bool hadClip_ = false;
 };
 
@@ -55,7 +36,7 @@ inline COLORREF ToColorRef(DWORD argb) {
 }
 
 // A 32-bit top-down DIB section; bits receives its pixel memory.
-oku::GdiObject CreateDib(int width, int height, std::uint32_t** bits);
+oku::GdiBitmap CreateDib(int width, int height, std::uint32_t** bits);
 
 // Colour 0 draws nothing; an opaque colour fills, a translucent one blends.
 void FillColor(HDC dc, const RECT& rc, DWORD argb);

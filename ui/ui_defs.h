@@ -72,7 +72,7 @@ class IMessageFilterUI {
 };
 
 struct tagTFontInfo {
-  oku::GdiObject hFont;
+  oku::GdiFont hFont;
   std::wstring sFontName;
   int iSize = 0;
   bool bBold = false;
@@ -84,7 +84,7 @@ using TFontInfo = tagTFontInfo;
 
 // A decoded image: a 32-bit top-down DIB section with premultiplied alpha.
 struct tagTImageInfo {
-  oku::GdiObject hBitmap;
+  oku::GdiBitmap hBitmap;
   std::uint32_t* pBits = nullptr;  // owned by hBitmap
   int nX = 0;
   int nY = 0;

@@ -287,10 +287,10 @@ LRESULT WindowImplBase::OnSize(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bH
   if (!::IsIconic(m_hWnd) && (round.cx != 0 || round.cy != 0)) {
     RECT rc{};
     ::GetWindowRect(m_hWnd, &rc);
-    oku::GdiObject region(
+    oku::GdiRegion region(
         ::CreateRoundRectRgn(0, 0, rc.right - rc.left + 1, rc.bottom - rc.top + 1, round.cx, round.cy));
     // The window owns the region once SetWindowRgn succeeds.
-    if (region && ::SetWindowRgn(m_hWnd, static_cast<HRGN>(region.get()), TRUE)) (void)region.release();
+    if (region && ::SetWindowRgn(m_hWnd, region.get(), TRUE)) (void)region.release();
   }
   bHandled = FALSE;
   return 0;

@@ -60,8 +60,8 @@ class Canvas {
  private:
   int width_, height_;
   std::uint32_t* bits_ = nullptr;
-  oku::GdiObject bitmap_;
-  render::MemoryDC dc_;
+  oku::GdiBitmap bitmap_;
+  oku::MemoryDC dc_;
   HGDIOBJ old_ = nullptr;
 };
 
@@ -530,15 +530,14 @@ TEST_F(WindowInput, WindowSettingsLayoutAndFirstFrame) {
   EXPECT_EQ(rc.right, 200);  // no non-client area
   EXPECT_EQ(window_->Manager().GetRoundCorner().cx, 4);
   // "roundcorner" rounds the window region: (0,0)-(w+1,h+1) with a 4 x 4 ellipse, inside the window.
-  oku::GdiObject region(::CreateRectRgn(0, 0, 0, 0));
-  ASSERT_NE(::GetWindowRgn(*window_, static_cast<HRGN>(region.get())), ERROR);
-  oku::GdiObject expected(::CreateRoundRectRgn(0, 0, 201, 101, 4, 4));
-  oku::GdiObject inside(::CreateRectRgn(0, 0, 200, 100));
-  ::CombineRgn(static_cast<HRGN>(expected.get()), static_cast<HRGN>(expected.get()), static_cast<HRGN>(inside.get()),
-               RGN_AND);
-  EXPECT_TRUE(::EqualRgn(static_cast<HRGN>(region.get()), static_cast<HRGN>(expected.get())));
-  EXPECT_FALSE(::PtInRegion(static_cast<HRGN>(region.get()), 0, 0));  // the corner is cut
-  EXPECT_TRUE(::PtInRegion(static_cast<HRGN>(region.get()), 100, 0));
+  const oku::GdiRegion region(::CreateRectRgn(0, 0, 0, 0));
+  ASSERT_NE(::GetWindowRgn(*window_, region.get()), ERROR);
+  const oku::GdiRegion expected(::CreateRoundRectRgn(0, 0, 201, 101, 4, 4));
+  const oku::GdiRegion inside(::CreateRectRgn(0, 0, 200, 100));
+  ::CombineRgn(expected.get(), expected.get(), inside.get(), RGN_AND);
+  EXPECT_TRUE(::EqualRgn(region.get(), expected.get()));
+  EXPECT_FALSE(::PtInRegion(region.get(), 0, 0));  // the corner is cut
+  EXPECT_TRUE(::PtInRegion(region.get(), 100, 0));
   EXPECT_EQ(window_->Count(L"windowinit::0"), 1);
   EXPECT_EQ(::GetWindowLongW(*window_, GWL_STYLE) & WS_CAPTION, 0);
   EXPECT_TRUE(RectIs(Button(L"btn")->GetPos(), 0, 0, 100, 50));
@@ -723,8 +722,7 @@ TEST(WindowFailure, UnreadableSkinShowsTheBoxAndExitsWithOne) {
   si.cb = sizeof(si);
   PROCESS_INFORMATION pi{};
   ASSERT_TRUE(::CreateProcessW(probe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
-  oku::KernelHandle process(pi.hProcess);
-  oku::KernelHandle thread(pi.hThread);
+  const auto [process, thread] = oku::OwnProcessHandles(pi);
   const oku::test::AnsweredBox box = oku::test::AnswerMessageBox(L"Duilib", IDOK, 30000);
   EXPECT_TRUE(box.found);
   EXPECT_EQ(box.text, L"\u52a0\u8f7d\u8d44\u6e90\u6587\u4ef6\u5931\u8d25");
