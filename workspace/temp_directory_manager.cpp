@@ -59,9 +59,8 @@ bool LocalAppDataDirectory(wchar_t (&out)[MAX_PATH]) {
   return SUCCEEDED(::SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, out));
 }
 
-// The system temporary directory without its trailing backslash (also at a drive root, whose
-// names are then joined as "C:\\name"); false on failure or when the path needs 260 characters
-// or more.
+// The system temporary directory without its trailing backslash, also at a drive root ("C:",
+// joined as "C:\\OkuSetup_1"); false on failure or when the path needs 260 characters or more.
 bool SystemTempDirectory(wchar_t (&out)[MAX_PATH]) {
   std::wstring directory = oku::TempDirectoryPath();
   if (!directory.empty() && directory.back() == L'\\') directory.pop_back();
