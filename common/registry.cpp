@@ -1,4 +1,5 @@
 #include "common/registry.h"
+#include "common/product_names.h"
 
 #include <algorithm>
 
@@ -139,11 +140,11 @@ bool SetRegistryDword(HKEY root, const std::wstring& keyPath, const wchar_t* val
 void RecordLogPath(const std::wstring& finalPath) {
   if (finalPath.empty()) return;
   const std::wstring fileName = finalPath.substr(finalPath.find_last_of(L'\\') + 1);
-  const wchar_t* valueName = L"OkuUninstallLogPath";
+  const wchar_t* valueName = kUninstallLogPathValue;
   if (fileName.find(L"uninstall") == std::wstring::npos && fileName.find(L"install") != std::wstring::npos) {
-    valueName = L"OkuInstallLogPath";
+    valueName = kInstallLogPathValue;
   }
-  SetRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Oku.compass", valueName, REG_SZ,
+  SetRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, valueName, REG_SZ,
                    reinterpret_cast<const BYTE*>(finalPath.c_str()),
                    static_cast<DWORD>(finalPath.size() * sizeof(wchar_t)));
 }

@@ -58,20 +58,20 @@ std::wstring CollapseBackslashRuns(const std::wstring& path) {
 void WriteInstallPathRecords(const std::wstring& installPath) {
   const std::wstring uninstall =
       oku::FormatWide(L"%ls\\%ls\\%ls", installPath.c_str(), L"uninstall", L"OkuUninstall.exe");
-  WriteString(kProductRegistryKey, L"UninstallString", uninstall);
-  WriteString(kProductRegistryKey, L"OkuInstallPath", installPath);
+  WriteString(kProductRegistryKey, kUninstallStringValue, uninstall);
+  WriteString(kProductRegistryKey, kInstallPathValue, installPath);
 }
 
 void RegisterUrlProtocol(const std::wstring& installPath) {
   WriteString(kUrlProtocolKey, nullptr, L"okucompass");
-  SetRegistryValue(HKEY_CURRENT_USER, kUrlProtocolKey, L"URL Protocol", REG_SZ, reinterpret_cast<const BYTE*>(L""), 0);
+  SetRegistryValue(HKEY_CURRENT_USER, kUrlProtocolKey, kUrlProtocolValue, REG_SZ, reinterpret_cast<const BYTE*>(L""), 0);
   const std::wstring command =
       oku::FormatWide(L"\"%ls\\%ls\" \"%%1\"", installPath.c_str(), L"oku.compass.exe");
   WriteString(kUrlProtocolCommandKey, nullptr, command);
 }
 
 void WriteInstallAutoLaunch(bool autoLaunch) {
-  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallAutoLaunch", autoLaunch ? 1 : 0);
+  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, kInstallAutoLaunchValue, autoLaunch ? 1 : 0);
 }
 
 void UpdateAutoLaunchRegistry(const std::wstring& installPath, bool createWhenMissing) {
@@ -136,7 +136,7 @@ void SetAutoStart(const std::wstring& installPath, bool autoStart) {
   }
 }
 
-void WriteVersionRecord(const std::wstring& version) { WriteString(kProductRegistryKey, L"version", version); }
+void WriteVersionRecord(const std::wstring& version) { WriteString(kProductRegistryKey, kVersionValue, version); }
 
 namespace {
 void WriteInstallerNameValue(const std::wstring& name) {
@@ -144,7 +144,7 @@ void WriteInstallerNameValue(const std::wstring& name) {
     LogInfo(L"Installer name is empty, skipping registry write");
     return;
   }
-  WriteString(kProductRegistryKey, L"InstallerName", name);
+  WriteString(kProductRegistryKey, kInstallerNameValue, name);
 }
 }  // namespace
 
@@ -173,10 +173,10 @@ void WriteInstallerName() {
 void RollBackInstallerName(const std::wstring& backup) {
   if (!backup.empty()) {
     LogInfo(L"Rolling back InstallerName to: " + backup);
-    SetRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallerName", backup);
+    SetRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue, backup);
   } else {
     LogInfo(L"Deleting InstallerName registry value (no original value existed)");
-    DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallerName");
+    DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue);
   }
 }
 
@@ -197,7 +197,7 @@ bool PointsInto(const std::wstring& text, const std::wstring& installPath) {
 
 void RollBackNewInstallation(const std::wstring& installPath) {
   LogInfo(L"新安装失败，回滚本次写入的记录: " + installPath);
-  for (const wchar_t* name : {L"OkuInstallPath", L"UninstallString", L"version", L"InstallAutoLaunch"}) {
+  for (const wchar_t* name : {kInstallPathValue, kUninstallStringValue, kVersionValue, kInstallAutoLaunchValue}) {
     DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, name);
   }
   if (PointsInto(ReadRegistryString(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName), installPath)) {
@@ -214,7 +214,7 @@ void RollBackNewInstallation(const std::wstring& installPath) {
 }
 
 void WriteQuietSilentInstall(const std::wstring& /*installPath*/) {
-  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, L"quietSilentInstall", 1);
+  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, kQuietSilentInstallValue, 1);
 }
 
 std::wstring ReadInstallPath() {
@@ -224,7 +224,7 @@ std::wstring ReadInstallPath() {
   std::wstring path;
   oku::RegKey key;
   if (::RegOpenKeyExW(HKEY_CURRENT_USER, kProductRegistryKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
-    if (::RegQueryValueExW(key.get(), L"OkuInstallPath", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) ==
+    if (::RegQueryValueExW(key.get(), kInstallPathValue, nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &bytes) ==
         ERROR_SUCCESS) {
       path = TextOf(buffer, bytes);
     }
@@ -252,7 +252,7 @@ InstallPathChoice GetInstallPathFromRegistry() {
 void logRegistryValue() {
   LogInfo(L"========== logRegistryValue start ==========");
   oku::RegKey key;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Oku.compass", 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kProductRegistryKey, 0, KEY_READ, key.put()) == ERROR_SUCCESS) {
     LogInfo(L"RegOpenKeyEx success");
     // Name and data buffers of 260; a value over them is read whole and its text logged cut to
     // its first 260 bytes (never half a character), and the listing goes on.
@@ -320,7 +320,7 @@ void logRegistryValue() {
     queryDword(L"InstallerError");
     queryDword(L"InstallerResult");
     queryString(L"InstallerResultUIString");
-    queryString(L"OkuInstallLogPath");
+    queryString(kInstallLogPathValue);
     key.reset();
   }
   LogInfo(L"logRegistryValue end");

@@ -6,11 +6,8 @@
 
 #include <string>
 
-inline constexpr wchar_t kProductRegistryKey[] = L"SOFTWARE\\Oku.compass";
-inline constexpr wchar_t kRunRegistryKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-inline constexpr wchar_t kAutoStartValueName[] = L"oku.compass";
-inline constexpr wchar_t kUrlProtocolKey[] = L"SOFTWARE\\Classes\\okucompass";
-inline constexpr wchar_t kUrlProtocolCommandKey[] = L"SOFTWARE\\Classes\\okucompass\\shell\\open\\command";
+#include "common/product_names.h"
+
 
 // "UninstallString" = <dir>\uninstall\OkuUninstall.exe, then "OkuInstallPath" = <dir>.
 void WriteInstallPathRecords(const std::wstring& installPath);

@@ -1,4 +1,5 @@
 #include "setup/pipeline.h"
+#include "common/product_names.h"
 
 #include <shlobj.h>
 
@@ -135,7 +136,7 @@ DWORD InstallThreadProc(InstallContext& context) {
     context.InstallationFailed(kQuietMoveUninstallerFailed);
     return 0;
   }
-  const std::wstring backupName = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, L"InstallerName");
+  const std::wstring backupName = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue);
   WriteInstallerName();
 
   const int result = LaunchMiniInstaller(launcher, installDir, context.GetWorkingDirectory());

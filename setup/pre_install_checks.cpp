@@ -1,4 +1,5 @@
 #include "setup/pre_install_checks.h"
+#include "common/product_names.h"
 
 
 #include <windows.h>
@@ -28,7 +29,6 @@ using oku::ToWide;
 
 namespace {
 
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 constexpr wchar_t kProductExe[] = L"oku.compass.exe";
 
 // True when path lies inside dir (not when it is dir itself).
@@ -104,7 +104,7 @@ bool CheckProductNotRunning() {
 }
 
 bool IsDowngradeFrom(const std::wstring& workingDir) {
-  const std::wstring installed = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv");
+  const std::wstring installed = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kProductVersionValue);
   if (installed.empty()) {
     LogInfo(L"没有找到上次安装的版本号，不是降级安装！");
     return false;
@@ -143,7 +143,7 @@ bool IsDowngradeFrom(const std::wstring& workingDir) {
 }
 
 bool CheckPreviousPath(const std::wstring& installDir) {
-  const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
+  const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallPathValue);
   if (recorded.empty()) {
     LogInfo(L"没有找到上次安装的路径，不相同！ 但是没找到所以没办法卸载！");
     return true;
@@ -234,10 +234,10 @@ void DeleteAllFilesInDirectory(const std::wstring& dir) {
 
 bool CheckRegistryState(const std::wstring& installDir) {
   LogInfo(L"开始检查注册表！");
-  const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
+  const std::wstring recorded = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallPathValue);
   if (!recorded.empty() && !SameInstallDirectory(recorded, installDir)) {
     LogInfo(L"注册表存在，但是不是当前安装路径，需要删除！");
-    if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, kProductKey)) {
+    if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, kProductRegistryKey)) {
       LogInfo(L"删除注册表失败，取消安装！");
       return false;
     }

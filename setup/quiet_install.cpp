@@ -1,4 +1,5 @@
 #include "setup/quiet_install.h"
+#include "common/product_names.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -24,7 +25,6 @@ using oku::Utf8FromWide;
 
 namespace {
 
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 constexpr std::uint64_t kWaitLimitMs = 180000;
 
 const ResourceEntry kSilentInstallFiles[] = {
@@ -222,7 +222,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   WriteVersionRecord(version);
   RegisterUrlProtocol(installDir);
 
-  const std::wstring backupName = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"InstallerName");
+  const std::wstring backupName = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue);
   LogInfo(backupName.empty() ? std::wstring(L"No original InstallerName to backup")
                              : L"Backup original InstallerName: " + backupName);
   WriteInstallerName();

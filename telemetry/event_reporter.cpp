@@ -1,4 +1,5 @@
 #include "telemetry/event_reporter.h"
+#include "common/product_names.h"
 
 #include <windows.h>
 
@@ -33,7 +34,6 @@ std::atomic<LnReportFn> g_lnReport{nullptr};
 std::atomic<LnSetCommonParamsFn> g_lnSetCommonParams{nullptr};
 std::atomic<LnGetDeviceIdFn> g_lnGetDeviceId{nullptr};
 
-constexpr char kAppKey[] = "0APP7Q2MXR4DLZ8K";
 constexpr char kEventCode[] = "OKU_COMPASS_KEY_EVENT";
 constexpr std::size_t kCommonSlots = 20;
 
@@ -218,7 +218,7 @@ bool EventReporter::State::InitConfig() {
     LogWarning(L"Lantern 数据目录路径过长: " + dataDirectory);
     return false;
   }
-  CopyField(config.appKey, sizeof(config.appKey), kAppKey);
+  CopyField(config.appKey, sizeof(config.appKey), kAnalyticsAppKey);
   config.enabled = 1;
   CopyField(config.osMajorVersion, sizeof(config.osMajorVersion), hardwareOs);
   CopyField(config.appVersion, sizeof(config.appVersion), version);

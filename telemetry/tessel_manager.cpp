@@ -1,4 +1,5 @@
 #include "telemetry/tessel_manager.h"
+#include "common/product_names.h"
 
 #include <windows.h>
 
@@ -16,7 +17,6 @@ using InitFn = int(__cdecl*)(const char* appKey, TesselLogCallback log, const ch
 using GetIdFn = int(__cdecl*)(const char* appKey, char* buffer, int size);
 using GetIdAsyncFn = int(__cdecl*)(const char* appKey, TesselIdCallback callback);
 
-constexpr char kAppKey[] = "0APP7Q2MXR4DLZ8K";
 constexpr std::size_t kMaxDirectoryChars = 1023;
 
 // The manager until it is shut down; the SDK's own thread may call back after that.
@@ -164,7 +164,7 @@ void TesselManager::Init(const std::wstring& directory) {
 bool TesselManager::InitSdk() {
   LogInfo(L"初始化 TesselSDK!");
   LogInfo(L"tessel.dll 父目录路径：" + directory_);
-  const int code = TesselBinding::Instance().Init(kAppKey, &TesselManager::OnTesselLog, "daily", {{"guid", "yyh"}},
+  const int code = TesselBinding::Instance().Init(kAnalyticsAppKey, &TesselManager::OnTesselLog, "daily", {{"guid", "yyh"}},
                                                   "1.0.0", true, directory_.c_str());
   if (code != 0) {
     LogInfo(L"初始化 TesselSDK 失败！返回码: " + oku::ToWide(code));

@@ -1,4 +1,5 @@
 #include "uninstall/uninstall_engine.h"
+#include "common/product_names.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -14,8 +15,6 @@
 
 namespace {
 
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
-constexpr wchar_t kComponentUninstallKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Oku.compass";
 constexpr wchar_t kProductProcess[] = L"oku.compass.exe";
 
 // How long a terminated setup.exe may take to be gone.
@@ -73,8 +72,8 @@ int UninstallEngine::StopRunningProduct() {
     LogInfo(name + L" is running. Please close it first or use --force.");
   }
 
-  install_path_ = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
-  pv_ = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv");
+  install_path_ = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallPathValue);
+  pv_ = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kProductVersionValue);
   if (!install_path_.empty() && !pv_.empty()) {
     LogInfo(L"Found installation path from registry: " + install_path_);
     LogInfo(L"Found pv value from registry: " + pv_);
@@ -178,7 +177,7 @@ int UninstallEngine::RunUninstallProcess(const std::wstring& path, const std::ws
 }
 
 bool UninstallEngine::IsUninstallEntryGone() {
-  return ReadRegistryString(HKEY_CURRENT_USER, kComponentUninstallKey, L"UninstallString").empty();
+  return ReadRegistryString(HKEY_CURRENT_USER, kComponentUninstallKey, kUninstallStringValue).empty();
 }
 
 void UninstallEngine::HandleSetupExitCode(DWORD code) {

@@ -1,4 +1,5 @@
 #include "uninstall/uninstaller.h"
+#include "common/product_names.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -26,7 +27,6 @@ using oku::ToWide;
 
 namespace {
 
-constexpr wchar_t kProductKey[] = L"SOFTWARE\\Oku.compass";
 
 
 UninstallOptions ReadOptions() {
@@ -72,8 +72,8 @@ void LogLeftovers(const std::wstring& installPath) {
 // Everything between the opened log and the working directory's deletion.
 int RunWithWorkspace(TempDirectoryManager& workspace, const UninstallOptions& options) {
   EventReporter& reporter = EventReporter::Instance();
-  const std::wstring installPath = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath");
-  const std::wstring pv = ReadRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv");
+  const std::wstring installPath = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallPathValue);
+  const std::wstring pv = ReadRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kProductVersionValue);
 
   if (!workspace.Initialize(157286400, true)) {
     LogInfo(L"Failed to initialize temp directory manager");
