@@ -19,6 +19,7 @@
 #include "setup/pre_install_checks.h"
 #include "setup/product_installer.h"
 #include "uninstall/portable/deletion_commands.h"
+#include "resources/payload_ids.h"
 #include "workspace/payload.h"
 
 using oku::JoinPath;
@@ -43,8 +44,8 @@ DWORD ToolWait(DWORD waitMs) {
 }
 
 const ResourceEntry kDeltaResources[] = {
-    {130, L"chrome_7z.patch"}, {131, L"setup.exe"},    {132, L"zucchini.exe"},    {133, L"7za.exe"},
-    {134, L"manifest.json"},   {126, L"version.txt"}, {127, L"OkuUninstall.exe"},
+    payload::kChrome7zPatch, payload::kSetupExe,      payload::kZucchiniExe,     payload::k7zaExe,
+    payload::kManifestJson,  payload::kVersionTxt,    payload::kOkuUninstallExe,
 };
 
 // Starts a program without a window and without inherited handles and waits for it. False when
@@ -285,7 +286,7 @@ int RunSetupWithArchive(const std::wstring& workingDir, const std::wstring& arch
 int ApplyDeltaPackage(HMODULE module, const std::wstring& workingDir, const std::wstring& installDir) {
   LogInfo(L"[Delta] ===== 增量安装开始 =====");
   LogInfo(L"[Delta] Step1: 释放增量资源");
-  if (!ExtractResources(module, kDeltaResources, 7, workingDir).allSucceeded) {
+  if (!ExtractResources(module, kDeltaResources, workingDir).allSucceeded) {
     LogError(L"[Delta] Step1 FAILED: 释放资源失败");
     return kDeltaExtractFailed;
   }

@@ -28,8 +28,3 @@ inline constexpr ResourceEntry kWindowGroup[] = {
     payload::kMinIconPng,       payload::kAutostartCheckBoxPng,
     payload::kAutostartCheckBoxSelectedPng,
 };
-
-template <typename T, int N>
-constexpr int CountOf(const T (&)[N]) {
-  return N;
-}

@@ -18,6 +18,7 @@
 #include "setup/product_installer.h"
 #include "setup/progress_simulator.h"
 #include "telemetry/event_reporter.h"
+#include "resources/payload_ids.h"
 #include "workspace/payload.h"
 
 using oku::ToNarrow;
@@ -26,13 +27,10 @@ using oku::Utf8FromWide;
 namespace {
 
 const ResourceEntry kWindowInstallFiles[] = {
-    {111, L"mini_installer.exe"}, {127, L"OkuUninstall.exe"},
-    {112, L"lantern_sdk.dll"},    {117, L"tessel.dll"},
-    {118, L"dockit.dll"},         {116, L"crashpad_handler_extension.exe"},
-    {115, L"crashpad_handler_tracer.exe"}, {114, L"client_extension.dll"},
-    {113, L"tracer_logger.dll"},
+    payload::kMiniInstallerExe,           payload::kOkuUninstallExe,         payload::kLanternSdkDll,
+    payload::kTesselDll,                  payload::kDockitDll,               payload::kCrashpadHandlerExtensionExe,
+    payload::kCrashpadHandlerTracerExe,   payload::kClientExtensionDll,      payload::kTracerLoggerDll,
 };
-constexpr int kWindowInstallFileCount = 9;
 
 DWORD WINAPI InstallThreadEntry(LPVOID parameter) {
   InstallContext& context = *static_cast<InstallContext*>(parameter);
@@ -87,7 +85,7 @@ void StartInstallation(InstallContext& context) {
     LogInfo(L"[UI-Extract] 开始解压所有安装文件到安装目录");
     const EventParams params{{"file_count", "9"}, {"target_dir", Utf8FromWide(installDir)}, {"mode", "ui"}};
     EventReporter::Instance().Report("setup_extract_install_files_start", params);
-    const BatchExtractResult result = ExtractResources(self, kWindowInstallFiles, kWindowInstallFileCount, installDir);
+    const BatchExtractResult result = ExtractResources(self, kWindowInstallFiles, installDir);
     if (!result.allSucceeded) {
       LogError(L"安装文件解压失败，停止安装");
       EventParams failure{{"error", "extract_failed"},
@@ -104,7 +102,7 @@ void StartInstallation(InstallContext& context) {
   } else {
     LogInfo(L"[UI-StartInstallation] 管理员模式，跳过文件复制");
     // The elevated copy script copies the install files from the working directory: put them there.
-    ExtractResources(self, kWindowInstallFiles, kWindowInstallFileCount, workingDir);
+    ExtractResources(self, kWindowInstallFiles, workingDir);
     EventReporter::Instance().Report("setup_extract_install_files_start",
                                      {{"skip_reason", "admin_mode"}, {"install_path", Utf8FromWide(installDir)}});
   }

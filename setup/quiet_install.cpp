@@ -17,6 +17,7 @@
 #include "setup/pre_install_checks.h"
 #include "setup/product_installer.h"
 #include "telemetry/event_reporter.h"
+#include "resources/payload_ids.h"
 #include "workspace/payload.h"
 
 using oku::JoinPath;
@@ -28,8 +29,8 @@ namespace {
 constexpr std::uint64_t kWaitLimitMs = 180000;
 
 const ResourceEntry kSilentInstallFiles[] = {
-    {111, L"mini_installer.exe"},
-    {127, L"OkuUninstall.exe"},
+    payload::kMiniInstallerExe,
+    payload::kOkuUninstallExe,
 };
 
 std::wstring DefaultInstallDirectory() {
@@ -121,7 +122,7 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   EventScope extractScope("setup_extract_install_files_start", "setup_extract_install_files_completed",
                           "setup_extract_install_files_failed",
                           {{"file_count", "2"}, {"target_dir", Utf8FromWide(workingDir)}});
-  const BatchExtractResult extracted = ExtractResources(self, kSilentInstallFiles, 2, workingDir);
+  const BatchExtractResult extracted = ExtractResources(self, kSilentInstallFiles, workingDir);
   if (!extracted.allSucceeded) {
     LogError(L"解压安装文件失败");
     if (!extracted.failedFiles.empty()) extractScope.Params()["failed_file"] = Utf8FromWide(extracted.failedFiles[0]);

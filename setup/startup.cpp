@@ -95,7 +95,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   analyticsScope.emplace("setup_extract_lantern_resources_start", "setup_extract_lantern_resources_completed",
                          "setup_extract_lantern_resources_failed",
                          EventParams{{"resource_count", "2"}, {"target_dir", Utf8FromWide(lantern)}});
-  const BatchExtractResult analytics = ExtractResources(instance, kAnalyticsGroup, CountOf(kAnalyticsGroup), lantern);
+  const BatchExtractResult analytics = ExtractResources(instance, kAnalyticsGroup, lantern);
   if (!analytics.allSucceeded) {
     LogError(L"解压上报资源失败");
     MarkExtractionFailed(*analyticsScope, analytics);
@@ -121,7 +121,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   coreScope.emplace("setup_extract_core_resources_start", "setup_extract_core_resources_completed",
                     "setup_extract_core_resources_failed",
                     EventParams{{"resource_count", "7"}, {"target_dir", Utf8FromWide(workingDir)}});
-  const BatchExtractResult core = ExtractResources(instance, kCoreGroup, CountOf(kCoreGroup), workingDir);
+  const BatchExtractResult core = ExtractResources(instance, kCoreGroup, workingDir);
   if (!core.allSucceeded) {
     LogError(L"解压核心资源失败");
     MarkExtractionFailed(*coreScope, core);
@@ -140,7 +140,7 @@ int RunStartupSequence(const InstallOptions& options, DWORD /*startTick*/, HINST
   LogInfo(L"UI模式 - 开始解压UI资源...");
   windowScope.emplace("setup_extract_ui_resources_start", "setup_extract_ui_resources_completed", nullptr,
                       EventParams{{"resource_count", "13"}, {"target_dir", Utf8FromWide(workingDir)}});
-  const BatchExtractResult window = ExtractResources(instance, kWindowGroup, CountOf(kWindowGroup), workingDir);
+  const BatchExtractResult window = ExtractResources(instance, kWindowGroup, workingDir);
   LogInfo(L"UI资源解压完成");
   if (window.failed > 0) windowScope->Params()["failed_count"] = std::to_string(window.failed);
 

@@ -20,6 +20,7 @@
 #include "setup/pre_install_checks.h"
 #include "telemetry/event_reporter.h"
 #include "uninstall/self_delete.h"
+#include "resources/payload_ids.h"
 #include "workspace/payload.h"
 
 using DuiLib::CButtonUI;
@@ -386,7 +387,7 @@ void CMainWindow::OnInstallBtnClick() {
     LogInfo(L"mini_installer.exe 已存在于临时目录，跳过解压: " + installer);
   } else {
     LogInfo(L"mini_installer.exe 不存在，开始解压到临时目录: " + workingDir);
-    if (ExtractResource(CPaintManagerUI::GetInstance(), 111, installer)) {
+    if (ExtractResource(CPaintManagerUI::GetInstance(), payload::kMiniInstallerExe.id, installer)) {
       LogInfo(L"mini_installer.exe 已解压到临时目录: " + workingDir);
     } else {
       LogInfo(L"解压 mini_installer.exe 到临时目录失败，将使用当前 EXE 的版本号");
