@@ -158,10 +158,32 @@ bool IsLink(DWORD attributes) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// A level of the bare layout below its root: the version folder holds only "Installer", which
-// holds only "setup.exe". Every text is part of a log line.
+// The one walk of a level of the bare layout: the directory (named listingName when it cannot be
+// listed, where otherwise) is listed, a link ends the check, and judge sees every other entry with
+// its path and says whether the check goes on.
+template <typename Judge>
+bool ScanBareLevel(const std::wstring& directory, const wchar_t* listingName, const std::wstring& where,
+                   Judge&& judge) {
+  oku::DirectoryListing listing(directory);
+  if (!listing.ok()) {
+    LogInfo(std::wstring(L"Failed to find files in ") + listingName + L": " + directory);
+    return false;
+  }
+  for (const oku::DirectoryEntry entry : listing) {
+    const std::wstring name = entry.name();
+    if (entry.IsLink()) {
+      LogInfo(L"Found link in " + where + L", terminating check early: " + name);
+      return false;
+    }
+    if (!judge(entry, name, directory + L"\\" + name)) return false;
+  }
+  return true;
+}
+
+// The levels below the root: the version folder holds only "Installer", which holds only
+// "setup.exe". Every text is part of a log line.
 struct SingleEntryLevel {
-  const wchar_t* listingName;    // "Failed to find files in <listingName>: <path>"
+  const wchar_t* listingName;
   bool expectDirectory;          // the one entry is a folder, not a file
   const wchar_t* expectedName;   // compared exactly
   const wchar_t* expectedLabel;  // "Found <label> in <where>", "<label> not found in <where>"
@@ -174,44 +196,35 @@ constexpr SingleEntryLevel kVersionFolderLevel = {L"other folder", true, L"Insta
 constexpr SingleEntryLevel kInstallerLevel = {L"Installer folder", false, L"setup.exe", L"setup.exe",
                                               L"Found unexpected folder in ", L"Found unexpected file in "};
 
-// True when directory (named where in the log) holds exactly the level's one entry, besides
-// entries that go at restart; a link ends the check.
+// True when directory holds exactly the level's one entry, besides entries that go at restart.
 bool HoldsOnlyExpectedEntry(const std::wstring& directory, const std::wstring& where, const SingleEntryLevel& level,
                             const std::vector<std::wstring>& pending) {
   int itemCount = 0;
   bool found = false;
-  {
-    oku::DirectoryListing listing(directory);
-    if (!listing.ok()) {
-      LogInfo(std::wstring(L"Failed to find files in ") + level.listingName + L": " + directory);
-      return false;
-    }
-    for (const oku::DirectoryEntry entry : listing) {
-      const std::wstring name = entry.name();
-      if (entry.IsLink()) {
-        LogInfo(L"Found link in " + where + L", terminating check early: " + name);
-        return false;
-      }
-      if (IsGoneAtRestart(directory + L"\\" + name, pending)) {
-        LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + directory + L"\\" + name);
-        continue;
-      }
-      if (++itemCount > 1) {
-        LogInfo(L"Found more than 1 item in " + where + L", terminating check early");
-        return false;
-      }
-      if (entry.IsDirectory() != level.expectDirectory) {
-        LogInfo(level.wrongKind + where + L": " + name);
-        return false;
-      }
-      if (name != level.expectedName) {
-        LogInfo(level.wrongName + where + L": " + name);
-        return false;
-      }
-      found = true;
-      LogInfo(std::wstring(L"Found ") + level.expectedLabel + L" in " + where);
-    }
-  }
+  const bool scanned = ScanBareLevel(
+      directory, level.listingName, where,
+      [&](const oku::DirectoryEntry& entry, const std::wstring& name, const std::wstring& path) {
+        if (IsGoneAtRestart(path, pending)) {
+          LogInfo(L"Ignoring entry scheduled for deletion on reboot: " + path);
+          return true;
+        }
+        if (++itemCount > 1) {
+          LogInfo(L"Found more than 1 item in " + where + L", terminating check early");
+          return false;
+        }
+        if (entry.IsDirectory() != level.expectDirectory) {
+          LogInfo(level.wrongKind + where + L": " + name);
+          return false;
+        }
+        if (name != level.expectedName) {
+          LogInfo(level.wrongName + where + L": " + name);
+          return false;
+        }
+        found = true;
+        LogInfo(std::wstring(L"Found ") + level.expectedLabel + L" in " + where);
+        return true;
+      });
+  if (!scanned) return false;
   if (itemCount != 1) {
     LogInfo(L"Expected exactly 1 item in " + where + L", but found " + oku::ToWide(itemCount) + L" items");
     return false;
@@ -237,52 +250,45 @@ bool IsBareInstallState(const std::wstring& installPath, std::wstring* versionFo
   }
   const std::vector<std::wstring> pending = PendingRestartDeletions();
 
+  // The root: "uninstall" and one other folder; the installer's leftovers and what goes at
+  // restart aside, no file.
   int folderCount = 0;
   bool hasUninstall = false;
   std::wstring folder;
-  {
-    oku::DirectoryListing listing(installPath);
-    if (!listing.ok()) {
-      LogInfo(L"Failed to find files in installation directory: " + installPath);
-      return false;
-    }
-    for (const oku::DirectoryEntry entry : listing) {
-      const std::wstring name = entry.name();
-      const std::wstring path = installPath + L"\\" + name;
-      if (entry.IsLink()) {
-        LogInfo(L"Found link in root directory, terminating check early: " + name);
-        return false;
-      }
-      if (!entry.IsDirectory()) {
-        if (IsInstallerLeftoverName(name)) {
-          LogInfo(L"Ignoring installer leftover in root directory: " + name);
-          continue;
+  const bool scanned = ScanBareLevel(
+      installPath, L"installation directory", L"root directory",
+      [&](const oku::DirectoryEntry& entry, const std::wstring& name, const std::wstring& path) {
+        if (!entry.IsDirectory()) {
+          if (IsInstallerLeftoverName(name)) {
+            LogInfo(L"Ignoring installer leftover in root directory: " + name);
+            return true;
+          }
+          if (IsGoneAtRestart(path, pending)) {
+            LogInfo(L"Ignoring file scheduled for deletion on reboot: " + path);
+            return true;
+          }
+          LogInfo(L"Found file in root directory, terminating check early: " + name);
+          return false;
         }
-        if (IsGoneAtRestart(path, pending)) {
-          LogInfo(L"Ignoring file scheduled for deletion on reboot: " + path);
-          continue;
+        if (name != L"uninstall" && IsGoneAtRestart(path, pending)) {
+          LogInfo(L"Ignoring folder scheduled for deletion on reboot: " + path);
+          return true;
         }
-        LogInfo(L"Found file in root directory, terminating check early: " + name);
-        return false;
-      }
-      if (name != L"uninstall" && IsGoneAtRestart(path, pending)) {
-        LogInfo(L"Ignoring folder scheduled for deletion on reboot: " + path);
-        continue;
-      }
-      if (folderCount == 2) {
-        LogInfo(L"Found more than 2 folders, terminating check early");
-        return false;
-      }
-      ++folderCount;
-      if (name == L"uninstall") {
-        hasUninstall = true;
-        LogInfo(L"Found uninstall folder: " + name);
-      } else {
-        folder = name;
-        LogInfo(L"Found other folder: " + name);
-      }
-    }
-  }
+        if (folderCount == 2) {
+          LogInfo(L"Found more than 2 folders, terminating check early");
+          return false;
+        }
+        ++folderCount;
+        if (name == L"uninstall") {
+          hasUninstall = true;
+          LogInfo(L"Found uninstall folder: " + name);
+        } else {
+          folder = name;
+          LogInfo(L"Found other folder: " + name);
+        }
+        return true;
+      });
+  if (!scanned) return false;
   LogInfo(L"Total folders found: " + oku::ToWide(folderCount));
   LogInfo(L"Total files found: 0 (any files would have caused early termination)");
   if (folderCount != 2) {
