@@ -39,6 +39,9 @@ class TempDirectoryManager {
   // One place for the working directory (SystemTemp, LocalAppData or ExeDirectory): its path,
   // free space, hidden directory, write test and lantern subdirectory; undone when a step fails.
   bool TryStrategy(TempDirStrategy strategy);
+  bool TrySystemTempStrategy() { return TryStrategy(TempDirStrategy::SystemTemp); }
+  bool TryLocalAppDataStrategy() { return TryStrategy(TempDirStrategy::LocalAppData); }
+  bool TryExeDirectoryStrategy() { return TryStrategy(TempDirStrategy::ExeDirectory); }
   bool HasEnoughFreeSpace(const wchar_t* path, std::uint64_t requiredBytes);
   static bool CreateHiddenDirectory(const wchar_t* path);
   static bool CreateDirectoryWithParents(const wchar_t* path);
