@@ -61,8 +61,7 @@ Child::Child(const std::wstring& path, const std::wstring& args) {
   PROCESS_INFORMATION info{};
   if (::CreateProcessW(path.c_str(), commandLine.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr,
                        &startup, &info)) {
-    process_.reset(info.hProcess);
-    ::CloseHandle(info.hThread);
+    process_ = oku::OwnProcessHandles(info).process;
   }
 }
 

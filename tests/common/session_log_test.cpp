@@ -32,11 +32,10 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 void ClearLogPathValues() {
-  HKEY key = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kProductKey.c_str(), 0, KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
-    ::RegDeleteValueW(key, L"OkuInstallLogPath");
-    ::RegDeleteValueW(key, L"OkuUninstallLogPath");
-    ::RegCloseKey(key);
+  oku::RegKey key;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kProductKey.c_str(), 0, KEY_SET_VALUE, key.put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(key.get(), L"OkuInstallLogPath");
+    ::RegDeleteValueW(key.get(), L"OkuUninstallLogPath");
   }
 }
 

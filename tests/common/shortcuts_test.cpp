@@ -55,15 +55,15 @@ class ShellEvents {
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"OkuShortcutEvents";
     ::RegisterClassW(&wc);
-    hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ::SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    hwnd_.reset(
+        ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr));
+    ::SetWindowLongPtrW(hwnd_.get(), GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SHChangeNotifyEntry entry = {nullptr, TRUE};
-    id_ = ::SHChangeNotifyRegister(hwnd_, SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
+    id_ = ::SHChangeNotifyRegister(hwnd_.get(), SHCNRF_ShellLevel | SHCNRF_InterruptLevel | SHCNRF_NewDelivery,
                                    SHCNE_RENAMEITEM | SHCNE_DELETE, kMessage, 1, &entry);
   }
   ~ShellEvents() {
     if (id_) ::SHChangeNotifyDeregister(id_);
-    if (hwnd_) ::DestroyWindow(hwnd_);
   }
   bool registered() const { return id_ != 0; }
   // Pumps until count events of this kind arrived (bounded against hangs only).
@@ -94,7 +94,7 @@ class ShellEvents {
     }
     return ::DefWindowProcW(hwnd, message, wParam, lParam);
   }
-  HWND hwnd_ = nullptr;
+  oku::WindowHandle hwnd_;  // destroyed after the notification is deregistered
   ULONG id_ = 0;
   std::vector<LONG> events_;
 };

@@ -56,8 +56,8 @@ DWORD RunSilently(const std::wstring& exe, const std::wstring& extra = L"") {
 void CollectTree(const std::wstring& root, const std::wstring& relative, std::map<std::wstring, std::string>& out) {
   WIN32_FIND_DATAW data;
   const std::wstring base = relative.empty() ? root : root + L"\\" + relative;
-  HANDLE find = ::FindFirstFileW((base + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  const oku::FindHandle find(::FindFirstFileW((base + L"\\*").c_str(), &data));
+  if (!find) return;
   do {
     const std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -68,8 +68,7 @@ void CollectTree(const std::wstring& root, const std::wstring& relative, std::ma
     } else {
       out[child] = ReadFileBytes(root + L"\\" + child);
     }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.get(), &data));
 }
 
 // The product's files of an installation: what the browser archive and the uninstaller put there.
@@ -293,8 +292,7 @@ TEST_P(DeltaSuccess, Updates) {
     PROCESS_INFORMATION info{};
     std::wstring line = L"\"" + dir_ + L"\\oku.compass.exe\"";
     ASSERT_TRUE(::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info));
-    ::CloseHandle(info.hThread);
-    product.reset(info.hProcess);
+    product = oku::OwnProcessHandles(info).process;
     ::WaitForInputIdle(product.get(), 10000);
     ASSERT_EQ(::WaitForSingleObject(product.get(), 1000), static_cast<DWORD>(WAIT_TIMEOUT)) << "the product runs";
   }

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
 #include "setup/delta_install.h"
@@ -101,11 +102,11 @@ TEST_F(DeltaSteps, ToolsGetTheirCommandLinesAndASetupThatCannotStartEnds204) {
 }
 
 TEST_F(DeltaSteps, APackageMissingOneResourceEnds205BeforeAnythingElse) {
-  HMODULE partial = ::LoadLibraryExW(WindowsPath(OKU_DELTA_PARTIAL_PACKAGE).c_str(), nullptr,
-                                     LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(partial, nullptr) << ::GetLastError();
-  EXPECT_EQ(ApplyDeltaPackage(partial, work_.path(), install_.path()), kDeltaExtractFailed);
-  ::FreeLibrary(partial);
+  oku::ModuleHandle partial(::LoadLibraryExW(WindowsPath(OKU_DELTA_PARTIAL_PACKAGE).c_str(), nullptr,
+                                             LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(partial) << ::GetLastError();
+  EXPECT_EQ(ApplyDeltaPackage(partial.get(), work_.path(), install_.path()), kDeltaExtractFailed);
+  partial.reset();
   const std::wstring log = Log();
   EXPECT_TRUE(HasLine(log, L"[ERROR] [Delta] Step1 FAILED: 释放资源失败"));
   EXPECT_FALSE(Contains(log, L"[Delta] Step2"));
@@ -157,12 +158,11 @@ TEST_F(DeltaSteps, AManifestOverSixtyFourMebibytesIsRefused) {
   for (const LONGLONG size : {64LL << 20, (64LL << 20) + 1}) {
     ASSERT_TRUE(WriteFileBytes(path, kHashes + ", \"file_list\": [\"a.dll\"]}"));
     {
-      HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      const oku::FileHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+      ASSERT_TRUE(file);
       LARGE_INTEGER end;
       end.QuadPart = size;
-      EXPECT_TRUE(::SetFilePointerEx(file, end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file));
-      ::CloseHandle(file);
+      EXPECT_TRUE(::SetFilePointerEx(file.get(), end, nullptr, FILE_BEGIN) && ::SetEndOfFile(file.get()));
     }
     DeltaManifest manifest;
     EXPECT_EQ(ReadDeltaManifest(work_.path(), manifest), size == (64LL << 20)) << size;
@@ -188,15 +188,16 @@ TEST_F(DeltaSteps, TwoVersionFoldersTheFirstListedIsRepacked) {
 
   std::wstring first;
   WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW(install_.Child(L"*").c_str(), &data);
-  ASSERT_NE(find, INVALID_HANDLE_VALUE);
-  do {
-    if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && data.cFileName[0] >= L'0' && data.cFileName[0] <= L'9') {
-      first = data.cFileName;
-      break;
-    }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  {
+    const oku::FindHandle find(::FindFirstFileW(install_.Child(L"*").c_str(), &data));
+    ASSERT_TRUE(find);
+    do {
+      if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && data.cFileName[0] >= L'0' && data.cFileName[0] <= L'9') {
+        first = data.cFileName;
+        break;
+      }
+    } while (::FindNextFileW(find.get(), &data));
+  }
   const std::wstring other = first == L"1.0.0.0" ? L"2.0.0.0" : L"1.0.0.0";
 
   std::wstring archive;

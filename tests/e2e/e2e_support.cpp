@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 
+#include "common/handles.h"
 #include "tests/support/test_support.h"
 
 namespace oku::e2e {
@@ -88,8 +89,8 @@ class EnvironmentOverride {
 void ListInto(const std::wstring& root, const std::wstring& relative, std::vector<std::wstring>& out) {
   WIN32_FIND_DATAW data;
   const std::wstring base = relative.empty() ? root : root + L"\\" + relative;
-  HANDLE find = ::FindFirstFileW((base + L"\\*").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return;
+  const oku::FindHandle find(::FindFirstFileW((base + L"\\*").c_str(), &data));
+  if (!find) return;
   do {
     const std::wstring name = data.cFileName;
     if (name == L"." || name == L"..") continue;
@@ -100,8 +101,7 @@ void ListInto(const std::wstring& root, const std::wstring& relative, std::vecto
     } else {
       out.push_back(child);
     }
-  } while (::FindNextFileW(find, &data));
-  ::FindClose(find);
+  } while (::FindNextFileW(find.get(), &data));
 }
 
 // Reads one JSON string starting at text[pos] == '"'; pos ends after the closing quote.
@@ -175,21 +175,20 @@ Outcome RunProgram(const std::wstring& commandLine, const RunOptions& options) {
     return outcome;
   }
   outcome.started = true;
-  ::CloseHandle(process.hThread);
+  const auto [child, thread] = oku::OwnProcessHandles(process);
   std::set<HWND> answered;
   BoxSweep sweep{options.answer, &answered, &outcome.boxes};
   const ULONGLONG deadline = ::GetTickCount64() + options.timeoutMs;
-  while (::WaitForSingleObject(process.hProcess, 100) == WAIT_TIMEOUT) {
+  while (::WaitForSingleObject(child.get(), 100) == WAIT_TIMEOUT) {
     ::EnumWindows(AnswerVisibleBox, reinterpret_cast<LPARAM>(&sweep));
     if (::GetTickCount64() > deadline) {
       outcome.timedOut = true;
-      ::TerminateProcess(process.hProcess, 999);
-      ::WaitForSingleObject(process.hProcess, 10000);
+      ::TerminateProcess(child.get(), 999);
+      ::WaitForSingleObject(child.get(), 10000);
       break;
     }
   }
-  ::GetExitCodeProcess(process.hProcess, &outcome.exitCode);
-  ::CloseHandle(process.hProcess);
+  ::GetExitCodeProcess(child.get(), &outcome.exitCode);
   return outcome;
 }
 
@@ -202,8 +201,7 @@ HANDLE StartProcess(const std::wstring& commandLine) {
                         &process)) {
     return nullptr;
   }
-  ::CloseHandle(process.hThread);
-  return process.hProcess;
+  return oku::OwnProcessHandles(process).process.release();
 }
 
 
@@ -232,14 +230,13 @@ std::wstring UrlProtocolCommand() {
 }
 
 void SetProductValue(const wchar_t* name, const std::wstring& value) {
-  HKEY key = nullptr;
-  if (::RegCreateKeyExW(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+  oku::RegKey key;
+  if (::RegCreateKeyExW(HKEY_CURRENT_USER, kProductKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) !=
       ERROR_SUCCESS) {
     return;
   }
-  ::RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+  ::RegSetValueExW(key.get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-  ::RegCloseKey(key);
 }
 
 void DeleteProductValue(const wchar_t* name) { ::RegDeleteKeyValueW(HKEY_CURRENT_USER, kProductKey, name); }
@@ -280,12 +277,11 @@ std::vector<std::wstring> StrayWorkingDirectories() {
   std::vector<std::wstring> found;
   auto collect = [&found](const std::wstring& pattern, const std::wstring& parent) {
     WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW(pattern.c_str(), &data);
-    if (find == INVALID_HANDLE_VALUE) return;
+    const oku::FindHandle find(::FindFirstFileW(pattern.c_str(), &data));
+    if (!find) return;
     do {
       if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) found.push_back(parent + L"\\" + data.cFileName);
-    } while (::FindNextFileW(find, &data));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.get(), &data));
   };
   const std::wstring temp = oku::test::TempDirectory();
   collect(temp + L"\\OkuSetup_*", temp);
@@ -295,15 +291,15 @@ std::vector<std::wstring> StrayWorkingDirectories() {
 }
 
 int CountProcesses(const wchar_t* imageName) {
-  HANDLE snapshot = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return 0;
+  const HANDLE raw = ::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  const oku::KernelHandle snapshot(raw == INVALID_HANDLE_VALUE ? nullptr : raw);
+  if (!snapshot) return 0;
   PROCESSENTRY32W entry = {};
   entry.dwSize = sizeof(entry);
   int count = 0;
-  for (BOOL more = ::Process32FirstW(snapshot, &entry); more; more = ::Process32NextW(snapshot, &entry)) {
+  for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more; more = ::Process32NextW(snapshot.get(), &entry)) {
     if (::lstrcmpiW(entry.szExeFile, imageName) == 0) ++count;
   }
-  ::CloseHandle(snapshot);
   return count;
 }
 

@@ -280,14 +280,13 @@ TEST(Silent, KillEndsARunningProduct) {
   EXPECT_EQ(idle->Param("check_type"), "oku_process");
   EXPECT_EQ(idle->Param("action"), "killed");
 
-  const HANDLE product = StartProcess(Quote(exe));
-  ASSERT_NE(product, nullptr);
+  const oku::KernelHandle product(StartProcess(Quote(exe)));
+  ASSERT_TRUE(product);
   ASSERT_TRUE(WaitUntil([] { return CountProcesses(L"oku.compass.exe") == 1; }, 20000));
 
   EXPECT_EQ(InstallSilently(L"kill").exitCode, 0u);
-  EXPECT_EQ(::WaitForSingleObject(product, 10000), WAIT_OBJECT_0) << "the running product was ended";
-  ::TerminateProcess(product, 1);
-  ::CloseHandle(product);
+  EXPECT_EQ(::WaitForSingleObject(product.get(), 10000), WAIT_OBJECT_0) << "the running product was ended";
+  ::TerminateProcess(product.get(), 1);
   ExpectInstalledInto(DefaultInstallDir(), ProductVersionNew());
 }
 
@@ -376,7 +375,7 @@ std::wstring InstallerWithoutAWindowResource() {
     std::string data;
   };
   std::vector<Resource> kept;
-  HMODULE original = ::LoadLibraryExW(SetupExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  oku::ModuleHandle original(::LoadLibraryExW(SetupExe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (!original) return std::wstring();
   auto text = [](LPCWSTR id) {
     return IS_INTRESOURCE(id) ? L"#" + std::to_wstring(reinterpret_cast<ULONG_PTR>(id)) : std::wstring(id);
@@ -386,9 +385,9 @@ std::wstring InstallerWithoutAWindowResource() {
     std::vector<Resource>* kept;
     decltype(text)* name;
     std::wstring type, id;
-  } walk{original, &kept, &text, L"", L""};
+  } walk{original.get(), &kept, &text, L"", L""};
   ::EnumResourceTypesW(
-      original,
+      original.get(),
       [](HMODULE module, LPWSTR type, LONG_PTR param) -> BOOL {
         auto* w = reinterpret_cast<Walk*>(param);
         w->type = (*w->name)(type);
@@ -416,7 +415,7 @@ std::wstring InstallerWithoutAWindowResource() {
         return TRUE;
       },
       reinterpret_cast<LONG_PTR>(&walk));
-  ::FreeLibrary(original);
+  original.reset();
   auto id = [](const std::wstring& value) {
     return value[0] == L'#' ? MAKEINTRESOURCEW(std::stoi(value.substr(1))) : const_cast<LPWSTR>(value.c_str());
   };
@@ -428,11 +427,10 @@ std::wstring InstallerWithoutAWindowResource() {
                                            static_cast<DWORD>(r.data.size()));
   }
   if (!::EndUpdateResourceW(update, !written) || !written) return std::wstring();
-  HMODULE check = ::LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  const oku::ModuleHandle check(::LoadLibraryExW(copy.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
   if (!check) return std::wstring();
-  const bool gone = ::FindResourceW(check, MAKEINTRESOURCEW(110), MAKEINTRESOURCEW(10)) == nullptr;
-  const bool othersKept = ::FindResourceW(check, MAKEINTRESOURCEW(106), MAKEINTRESOURCEW(10)) != nullptr;
-  ::FreeLibrary(check);
+  const bool gone = ::FindResourceW(check.get(), MAKEINTRESOURCEW(110), MAKEINTRESOURCEW(10)) == nullptr;
+  const bool othersKept = ::FindResourceW(check.get(), MAKEINTRESOURCEW(106), MAKEINTRESOURCEW(10)) != nullptr;
   return gone && othersKept ? copy : std::wstring();
 }
 

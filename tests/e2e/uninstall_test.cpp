@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "tests/e2e/e2e_support.h"
 #include "tests/support/test_support.h"
 
@@ -84,15 +85,14 @@ TEST(Uninstall, OptionsReachTheEngine) {
 
 TEST(Uninstall, ForceEndsTheRunningProduct) {
   InstallAndUseTheProduct();
-  const HANDLE product = StartProcess(Quote(DefaultInstallDir() + L"\\oku.compass.exe"));
-  ASSERT_NE(product, nullptr);
+  const oku::KernelHandle product(StartProcess(Quote(DefaultInstallDir() + L"\\oku.compass.exe")));
+  ASSERT_TRUE(product);
   ASSERT_TRUE(WaitUntil([] { return CountProcesses(L"oku.compass.exe") == 1; }, 20000));
 
   const Outcome run = RunProgram(Quote(Uninstaller()) + L" --force");
   EXPECT_EQ(run.exitCode, 0u);
-  EXPECT_EQ(::WaitForSingleObject(product, 10000), WAIT_OBJECT_0);
-  ::TerminateProcess(product, 1);
-  ::CloseHandle(product);
+  EXPECT_EQ(::WaitForSingleObject(product.get(), 10000), WAIT_OBJECT_0);
+  ::TerminateProcess(product.get(), 1);
   EXPECT_TRUE(WaitUntil([] { return !PathExists(DefaultInstallDir()); }, 30000));
   EXPECT_NE(FindEvent(OutboxEvents(), "uninstall_stop_app_done"), nullptr);
 }
@@ -102,8 +102,8 @@ TEST(Uninstall, LockedFileKeepsTheDirectoryAndIsListed) {
   InstallAndUseTheProduct();
   const std::wstring dir = DefaultInstallDir();
   const std::wstring locked = dir + L"\\held_by_another_program.dat";
-  HANDLE holder = ::CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+  const oku::FileHandle holder(::CreateFileW(locked.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+  ASSERT_TRUE(holder);
 
   const Outcome run = RunProgram(Quote(Uninstaller()));
   EXPECT_EQ(run.exitCode, 0u);
@@ -114,7 +114,6 @@ TEST(Uninstall, LockedFileKeepsTheDirectoryAndIsListed) {
   EXPECT_NE(log.find(L"❌ 不需要自毁卸载！安装目录下还有其他文件或文件夹"), std::wstring::npos);
   EXPECT_NE(log.find(L"安装目录下的剩余内容:"), std::wstring::npos);
   EXPECT_NE(log.find(L"  [FILE] held_by_another_program.dat"), std::wstring::npos) << log;
-  ::CloseHandle(holder);
 }
 
 // Nothing recorded about the version: no analytics, the engine refuses (5), the exit code is 0.

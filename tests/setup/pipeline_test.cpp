@@ -369,8 +369,7 @@ oku::KernelHandle StartInstallerProcess(const std::wstring& exe, bool suspended)
                         nullptr, nullptr, &startup, &info)) {
     return oku::KernelHandle();
   }
-  ::CloseHandle(info.hThread);
-  return oku::KernelHandle(info.hProcess);
+  return oku::OwnProcessHandles(info).process;
 }
 
 // The silent installation stops with its code when the directory cannot be made (1000) or the

@@ -35,10 +35,9 @@ void CleanProductUserState() {
     ::RegDeleteTreeW(HKEY_CURRENT_USER, key);
     ::RegDeleteKeyW(HKEY_CURRENT_USER, key);
   }
-  HKEY run = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-    ::RegDeleteValueW(run, kAutoStartValueName);
-    ::RegCloseKey(run);
+  oku::RegKey run;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(run.get(), kAutoStartValueName);
   }
   ::DeleteFileW(DesktopShortcut().c_str());
   ::DeleteFileW(ProgramsShortcut().c_str());

@@ -216,35 +216,34 @@ TEST_F(PreInstallChecksTest, RecordedPathDifferingOnlyInCaseIsTheSameDirectory) 
 TEST_F(PreInstallChecksTest, ProductKeyThatCannotBeDeletedCancelsTheInstallation) {
   SetProductValue(L"OkuInstallPath", scratch_.Child(L"elsewhere\\Application"));
   const std::wstring lockedPath = std::wstring(oku::test::kProductKey) + L"\\locked";
-  HKEY locked = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, lockedPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &locked,
-                              nullptr),
+  oku::RegKey locked;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, lockedPath.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                              locked.put(), nullptr),
             ERROR_SUCCESS);
   SECURITY_DESCRIPTOR denyAll{};
   ACL emptyAcl{};
   ASSERT_TRUE(::InitializeSecurityDescriptor(&denyAll, SECURITY_DESCRIPTOR_REVISION));
   ASSERT_TRUE(::InitializeAcl(&emptyAcl, sizeof(emptyAcl), ACL_REVISION));
   ASSERT_TRUE(::SetSecurityDescriptorDacl(&denyAll, TRUE, &emptyAcl, FALSE));
-  ASSERT_EQ(::RegSetKeySecurity(locked, DACL_SECURITY_INFORMATION, &denyAll), ERROR_SUCCESS);
-  ::RegCloseKey(locked);
+  ASSERT_EQ(::RegSetKeySecurity(locked.get(), DACL_SECURITY_INFORMATION, &denyAll), ERROR_SUCCESS);
+  locked.reset();
   // Restores access afterwards, whatever happened, so that the key can go.
   struct Unlock {
     std::wstring path;
     ~Unlock() {
-      HKEY key = nullptr;
-      if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, &key) == ERROR_SUCCESS) {
+      oku::RegKey key;
+      if (::RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, WRITE_DAC, key.put()) == ERROR_SUCCESS) {
         SECURITY_DESCRIPTOR open{};
         ::InitializeSecurityDescriptor(&open, SECURITY_DESCRIPTOR_REVISION);
         ::SetSecurityDescriptorDacl(&open, TRUE, nullptr, FALSE);
-        ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &open);
-        ::RegCloseKey(key);
+        ::RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, &open);
+        key.reset();  // closed before the tree is deleted
       }
       ::RegDeleteTreeW(HKEY_CURRENT_USER, oku::test::kProductKey);
     }
   } unlock{lockedPath};
-  HKEY probe = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, lockedPath.c_str(), 0, KEY_READ | DELETE, &probe) == ERROR_SUCCESS) {
-    ::RegCloseKey(probe);
+  if (oku::RegKey probe;
+      ::RegOpenKeyExW(HKEY_CURRENT_USER, lockedPath.c_str(), 0, KEY_READ | DELETE, probe.put()) == ERROR_SUCCESS) {
     GTEST_SKIP() << "this registry grants a key with an empty DACL";
   }
 
@@ -508,8 +507,7 @@ TEST_F(PreInstallChecksTest, RunningProductOrUninstallerIsAnsweredByTheUser) {
       PROCESS_INFORMATION info{};
       ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                                    &info));
-      ::CloseHandle(info.hThread);
-      process.reset(info.hProcess);
+      process = oku::OwnProcessHandles(info).process;
       ASSERT_EQ(oku::test::WaitForProcessCount(c.running, 1, 30000), 1);
     }
     bool goOn = false;

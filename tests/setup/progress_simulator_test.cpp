@@ -10,6 +10,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/session_log.h"
 #include "setup/portable/segmented_smooth_curve.h"
 #include "setup/progress_simulator.h"
@@ -30,17 +31,15 @@ class MessageSink {
     wc.hInstance = ::GetModuleHandleW(nullptr);
     wc.lpszClassName = L"OkuProgressTestSink";
     ::RegisterClassW(&wc);  // fails harmlessly when already registered
-    hwnd_ = ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+    hwnd_.reset(
+        ::CreateWindowExW(0, wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr));
   }
-  ~MessageSink() {
-    if (hwnd_) ::DestroyWindow(hwnd_);
-  }
-  HWND hwnd() const { return hwnd_; }
+  HWND hwnd() const { return hwnd_.get(); }
 
   // Moves every queued progress message into received(); others are dispatched.
   void Drain() {
     MSG msg;
-    while (::PeekMessageW(&msg, hwnd_, 0, 0, PM_REMOVE)) {
+    while (::PeekMessageW(&msg, hwnd_.get(), 0, 0, PM_REMOVE)) {
       if (msg.message == kProgressMessage) {
         EXPECT_EQ(msg.lParam, 0);
         received_.push_back(msg.wParam);
@@ -67,7 +66,7 @@ class MessageSink {
   std::vector<WPARAM>& received() { return received_; }
 
  private:
-  HWND hwnd_ = nullptr;
+  oku::WindowHandle hwnd_;
   std::vector<WPARAM> received_;
 };
 

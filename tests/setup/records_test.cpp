@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/portable/text.h"
 #include "common/session_log.h"
 #include "setup/install_records.h"
@@ -30,26 +31,24 @@ struct Stored {
 
 Stored Query(const std::wstring& key, const wchar_t* name) {
   Stored result;
-  HKEY handle = nullptr;
-  result.status = ::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, &handle);
+  oku::RegKey handle;
+  result.status = ::RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, KEY_READ, handle.put());
   if (result.status != ERROR_SUCCESS) return result;
   DWORD size = 0;
-  result.status = ::RegQueryValueExW(handle, name, nullptr, &result.type, nullptr, &size);
+  result.status = ::RegQueryValueExW(handle.get(), name, nullptr, &result.type, nullptr, &size);
   if (result.status == ERROR_SUCCESS) {
     result.bytes.resize(size);
-    result.status = ::RegQueryValueExW(handle, name, nullptr, &result.type, result.bytes.data(), &size);
+    result.status = ::RegQueryValueExW(handle.get(), name, nullptr, &result.type, result.bytes.data(), &size);
     result.bytes.resize(size);
   }
-  ::RegCloseKey(handle);
   return result;
 }
 
 void SetRaw(const std::wstring& key, const wchar_t* name, DWORD type, const void* data, DWORD bytes) {
-  HKEY handle = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &handle, nullptr),
+  oku::RegKey handle;
+  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, handle.put(), nullptr),
             ERROR_SUCCESS);
-  ASSERT_EQ(::RegSetValueExW(handle, name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
-  ::RegCloseKey(handle);
+  ASSERT_EQ(::RegSetValueExW(handle.get(), name, 0, type, static_cast<const BYTE*>(data), bytes), ERROR_SUCCESS);
 }
 void SetText(const std::wstring& key, const wchar_t* name, const std::wstring& text) {
   SetRaw(key, name, REG_SZ, text.c_str(), static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
@@ -60,10 +59,9 @@ DWORD WithNul(const std::wstring& text) { return static_cast<DWORD>((text.size()
 void CleanRecords() {
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kProductRegistryKey);
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kUrlProtocolKey);
-  HKEY run = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, KEY_SET_VALUE, &run) == ERROR_SUCCESS) {
-    ::RegDeleteValueW(run, kAutoStartValueName);
-    ::RegCloseKey(run);
+  oku::RegKey run;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, KEY_SET_VALUE, run.put()) == ERROR_SUCCESS) {
+    ::RegDeleteValueW(run.get(), kAutoStartValueName);
   }
 }
 
@@ -190,12 +188,12 @@ TEST_F(RecordsTest, AutoLaunchCreateKeepUpdateAndEmpty) {
 
 TEST_F(RecordsTest, AutoLaunchCreatesAMissingRunKey) {
   // Only when the Run key holds nothing else, so no other state of the prefix is lost.
-  HKEY run = nullptr;
-  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, KEY_READ, &run) == ERROR_SUCCESS) {
+  oku::RegKey run;
+  if (::RegOpenKeyExW(HKEY_CURRENT_USER, kRunRegistryKey, 0, KEY_READ, run.put()) == ERROR_SUCCESS) {
     DWORD values = 0, subkeys = 0;
-    ::RegQueryInfoKeyW(run, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
-                       nullptr);
-    ::RegCloseKey(run);
+    ::RegQueryInfoKeyW(run.get(), nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr);
+    run.reset();  // closed before the key is deleted
     if (values != 0 || subkeys != 0) GTEST_SKIP() << "Run key in use";
     ASSERT_EQ(::RegDeleteKeyW(HKEY_CURRENT_USER, kRunRegistryKey), ERROR_SUCCESS);
   }

@@ -125,8 +125,9 @@ TEST(SingleInstance, MaximisedWindowIsCentredInItsRestoredPlacement) {
   wc.hInstance = ::GetModuleHandleW(nullptr);
   wc.lpszClassName = L"OkuSetupMaximisedProbe";
   ::RegisterClassW(&wc);
-  HWND window = ::CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 3, 5, 640, 460,
-                                  nullptr, nullptr, wc.hInstance, nullptr);
+  oku::WindowHandle owner(::CreateWindowExW(0, wc.lpszClassName, L"probe", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 3, 5,
+                                            640, 460, nullptr, nullptr, wc.hInstance, nullptr));
+  const HWND window = owner.get();
   ASSERT_NE(window, nullptr);
   ::ShowWindow(window, SW_MAXIMIZE);
   ASSERT_TRUE(::IsZoomed(window));
@@ -144,7 +145,7 @@ TEST(SingleInstance, MaximisedWindowIsCentredInItsRestoredPlacement) {
   EXPECT_EQ(rect.bottom - rect.top, 460);
   EXPECT_EQ(rect.left, work.left + ((work.right - work.left) - 640) / 2);
   EXPECT_EQ(rect.top, work.top + ((work.bottom - work.top) - 460) / 2);
-  ::DestroyWindow(window);
+  owner.reset();  // before its class goes
   ::UnregisterClassW(wc.lpszClassName, wc.hInstance);
 }
 

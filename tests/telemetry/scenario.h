@@ -15,6 +15,7 @@
 #include <utility>
 #include <vector>
 
+#include "common/handles.h"
 #include "common/portable/text.h"
 #include "tests/support/test_support.h"
 #include "tests/telemetry/json_lite.h"
@@ -40,9 +41,8 @@ inline std::wstring StartedMarker(const std::wstring& work, DWORD process_id) {
 }
 
 inline void MarkScenarioStarted() {
-  const HANDLE file = ::CreateFileW(StartedMarker(WorkDirectory(), ::GetCurrentProcessId()).c_str(), GENERIC_WRITE, 0,
-                                    nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  const oku::FileHandle file(::CreateFileW(StartedMarker(WorkDirectory(), ::GetCurrentProcessId()).c_str(),
+                                           GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 #define OKU_SCENARIO_ONLY()                                                        \
@@ -108,14 +108,15 @@ inline PROCESS_INFORMATION StartScenario(const std::string& scenario, const std:
 inline DWORD FinishScenario(PROCESS_INFORMATION info) {
   if (!info.hProcess) return ~0u;
   DWORD code = ~0u;
-  if (::WaitForSingleObject(info.hProcess, kChildTimeoutMs) == WAIT_OBJECT_0) {
-    ::GetExitCodeProcess(info.hProcess, &code);
-  } else {
-    ::TerminateProcess(info.hProcess, 1);
-    ::WaitForSingleObject(info.hProcess, 5000);
+  {
+    const auto [process, thread] = oku::OwnProcessHandles(info);
+    if (::WaitForSingleObject(process.get(), kChildTimeoutMs) == WAIT_OBJECT_0) {
+      ::GetExitCodeProcess(process.get(), &code);
+    } else {
+      ::TerminateProcess(process.get(), 1);
+      ::WaitForSingleObject(process.get(), 5000);
+    }
   }
-  ::CloseHandle(info.hThread);
-  ::CloseHandle(info.hProcess);
   const auto started = StartedScenarios().find(info.dwProcessId);
   if (started != StartedScenarios().end()) {
     const std::wstring marker = StartedMarker(started->second, info.dwProcessId);

@@ -58,18 +58,16 @@ FileLocker::FileLocker(const std::wstring& path, const std::wstring& mode, DWORD
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
     return;
   }
-  ::CloseHandle(info.hThread);
-  process_ = info.hProcess;
-  HANDLE waits[2] = {ready.get(), process_};
+  process_ = oku::OwnProcessHandles(info).process;
+  HANDLE waits[2] = {ready.get(), process_.get()};
   holding_ = ::WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
 }
 
 void FileLocker::Release() {
   if (!process_) return;
-  ::TerminateProcess(process_, 0);
-  ::WaitForSingleObject(process_, 10000);
-  ::CloseHandle(process_);
-  process_ = nullptr;
+  ::TerminateProcess(process_.get(), 0);
+  ::WaitForSingleObject(process_.get(), 10000);
+  process_.reset();
   holding_ = false;
 }
 

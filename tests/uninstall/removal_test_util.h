@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
+
 namespace oku::test {
 
 // Runs tools/lockfile.exe on path in the given mode (noshare, exclusive, image; or no path: a
@@ -21,7 +23,7 @@ class FileLocker {
   void Release();
 
  private:
-  HANDLE process_ = nullptr;
+  oku::KernelHandle process_;
   bool holding_ = false;
 };
 

@@ -125,22 +125,21 @@ class MainWindowTest : public ::testing::Test {
   ::testing::AssertionResult RegionRoundedFor(int dpiX, int dpiY) {
     RECT rect{};
     ::GetWindowRect(*window_, &rect);
-    oku::GdiObject actual(::CreateRectRgn(0, 0, 0, 0));
-    if (::GetWindowRgn(*window_, static_cast<HRGN>(actual.get())) == ERROR) {
+    const oku::GdiRegion actual(::CreateRectRgn(0, 0, 0, 0));
+    if (::GetWindowRgn(*window_, actual.get()) == ERROR) {
       return ::testing::AssertionFailure() << "no window region";
     }
-    oku::GdiObject expected(::CreateRoundRectRgn(0, 0, rect.right - rect.left + 1, rect.bottom - rect.top + 1,
-                                                 ::MulDiv(8, dpiX, 96), ::MulDiv(8, dpiY, 96)));
+    const oku::GdiRegion expected(::CreateRoundRectRgn(0, 0, rect.right - rect.left + 1, rect.bottom - rect.top + 1,
+                                                       ::MulDiv(8, dpiX, 96), ::MulDiv(8, dpiY, 96)));
     // The system keeps the part inside the window.
-    oku::GdiObject window(::CreateRectRgn(0, 0, rect.right - rect.left, rect.bottom - rect.top));
-    ::CombineRgn(static_cast<HRGN>(expected.get()), static_cast<HRGN>(expected.get()), static_cast<HRGN>(window.get()),
-                 RGN_AND);
-    if (!::EqualRgn(static_cast<HRGN>(actual.get()), static_cast<HRGN>(expected.get()))) {
+    const oku::GdiRegion window(::CreateRectRgn(0, 0, rect.right - rect.left, rect.bottom - rect.top));
+    ::CombineRgn(expected.get(), expected.get(), window.get(), RGN_AND);
+    if (!::EqualRgn(actual.get(), expected.get())) {
       RECT a{}, e{};
-      ::GetRgnBox(static_cast<HRGN>(actual.get()), &a);
-      ::GetRgnBox(static_cast<HRGN>(expected.get()), &e);
-      const DWORD na = ::GetRegionData(static_cast<HRGN>(actual.get()), 0, nullptr);
-      const DWORD ne = ::GetRegionData(static_cast<HRGN>(expected.get()), 0, nullptr);
+      ::GetRgnBox(actual.get(), &a);
+      ::GetRgnBox(expected.get(), &e);
+      const DWORD na = ::GetRegionData(actual.get(), 0, nullptr);
+      const DWORD ne = ::GetRegionData(expected.get(), 0, nullptr);
       return ::testing::AssertionFailure() << "region is not rounded for " << dpiX << "x" << dpiY << " box " << a.left
                                            << "," << a.top << "," << a.right << "," << a.bottom << " vs " << e.left << ","
                                            << e.top << "," << e.right << "," << e.bottom << " data " << na << " vs " << ne;
@@ -169,9 +168,7 @@ class MainWindowTest : public ::testing::Test {
 };
 
 TEST_F(MainWindowTest, OpensScaledForTheScreenWithItsLogLines) {
-  HDC screen = ::GetDC(nullptr);
-  const int dpi = ::GetDeviceCaps(screen, LOGPIXELSY);
-  ::ReleaseDC(nullptr, screen);
+  const int dpi = ::GetDeviceCaps(oku::WindowDC(nullptr).get(), LOGPIXELSY);
   ExpectScaledFor(dpi, dpi);
   EXPECT_TRUE(InOrder(LogText(), {L"设置阴影！", L"设置字体，dpi 为：" + std::to_wstring(dpi), L"m_pAutoStart visible",
                                   L"显示关闭按钮", L"显示最小化按钮", L"显示安装按钮", L"显示文件选择按钮", L"隐藏进度条",

@@ -144,9 +144,9 @@ Screen CaptureScreen() {
   Screen screen;
   const int width = ::GetSystemMetrics(SM_CXVIRTUALSCREEN);
   const int height = ::GetSystemMetrics(SM_CYVIRTUALSCREEN);
-  HDC desktop = ::GetDC(nullptr);
+  const oku::WindowDC desktop(nullptr);
   if (!desktop) return screen;
-  HDC memory = ::CreateCompatibleDC(desktop);
+  const oku::MemoryDC memory(::CreateCompatibleDC(desktop.get()));
   BITMAPINFO info{};
   info.bmiHeader.biSize = sizeof(info.bmiHeader);
   info.bmiHeader.biWidth = width;
@@ -155,10 +155,10 @@ Screen CaptureScreen() {
   info.bmiHeader.biBitCount = 32;
   info.bmiHeader.biCompression = BI_RGB;
   void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(desktop, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+  const oku::GdiBitmap bitmap(::CreateDIBSection(desktop.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
   if (memory && bitmap) {
-    HGDIOBJ previous = ::SelectObject(memory, bitmap);
-    if (::BitBlt(memory, 0, 0, width, height, desktop, ::GetSystemMetrics(SM_XVIRTUALSCREEN),
+    const oku::SelectScope select(memory.get(), bitmap.get());
+    if (::BitBlt(memory.get(), 0, 0, width, height, desktop.get(), ::GetSystemMetrics(SM_XVIRTUALSCREEN),
                  ::GetSystemMetrics(SM_YVIRTUALSCREEN), SRCCOPY | CAPTUREBLT)) {
       ::GdiFlush();
       screen.width = width;
@@ -166,11 +166,7 @@ Screen CaptureScreen() {
       const auto* source = static_cast<const std::uint32_t*>(bits);
       screen.pixels.assign(source, source + static_cast<size_t>(width) * height);
     }
-    ::SelectObject(memory, previous);
   }
-  if (bitmap) ::DeleteObject(bitmap);
-  if (memory) ::DeleteDC(memory);
-  ::ReleaseDC(nullptr, desktop);
   return screen;
 }
 
@@ -449,8 +445,7 @@ Program::Program(const std::wstring& commandLine, const std::vector<std::pair<st
   PROCESS_INFORMATION info{};
   std::wstring mutableLine = commandLine;
   if (::CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    ::CloseHandle(info.hThread);
-    process_ = info.hProcess;
+    process_ = oku::OwnProcessHandles(info).process;
   }
   for (const auto& [name, value] : saved) {
     ::SetEnvironmentVariableW(name.c_str(), value == L"\x01" ? nullptr : value.c_str());
@@ -459,22 +454,21 @@ Program::Program(const std::wstring& commandLine, const std::vector<std::pair<st
 
 Program::~Program() {
   if (!process_) return;
-  if (::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
-    ::TerminateProcess(process_, 1);
-    ::WaitForSingleObject(process_, 10000);
+  if (::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT) {
+    ::TerminateProcess(process_.get(), 1);
+    ::WaitForSingleObject(process_.get(), 10000);
   }
-  ::CloseHandle(process_);
 }
 
 DWORD Program::Wait(DWORD timeoutMs) {
   if (!process_) return STILL_ACTIVE;
-  if (::WaitForSingleObject(process_, timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
+  if (::WaitForSingleObject(process_.get(), timeoutMs) != WAIT_OBJECT_0) return STILL_ACTIVE;
   DWORD code = STILL_ACTIVE;
-  ::GetExitCodeProcess(process_, &code);
+  ::GetExitCodeProcess(process_.get(), &code);
   return code;
 }
 
-bool Program::Running() const { return process_ && ::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT; }
+bool Program::Running() const { return process_ && ::WaitForSingleObject(process_.get(), 0) == WAIT_TIMEOUT; }
 
 
 std::wstring DesktopDirectory() {
@@ -532,32 +526,29 @@ HWND FindProductWindow() {
 void SetLogPixels(DWORD dpi) {
   const wchar_t* keys[] = {L"Control Panel\\Desktop"};
   for (const wchar_t* key : keys) {
-    HKEY handle = nullptr;
-    if (::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &handle, nullptr) ==
+    oku::RegKey handle;
+    if (::RegCreateKeyExW(HKEY_CURRENT_USER, key, 0, nullptr, 0, KEY_SET_VALUE, nullptr, handle.put(), nullptr) ==
         ERROR_SUCCESS) {
-      ::RegSetValueExW(handle, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
-      ::RegCloseKey(handle);
+      ::RegSetValueExW(handle.get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
     }
   }
-  HKEY machine = nullptr;
+  oku::RegKey machine;
   if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"System\\CurrentControlSet\\Hardware Profiles\\Current\\Software\\Fonts",
-                        0, nullptr, 0, KEY_SET_VALUE, nullptr, &machine, nullptr) == ERROR_SUCCESS) {
-    ::RegSetValueExW(machine, L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
-    ::RegCloseKey(machine);
+                        0, nullptr, 0, KEY_SET_VALUE, nullptr, machine.put(), nullptr) == ERROR_SUCCESS) {
+    ::RegSetValueExW(machine.get(), L"LogPixels", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dpi), sizeof(dpi));
   }
 }
 
 void LinkCjkFontToDialogFonts() {
-  HKEY key = nullptr;
+  oku::RegKey key;
   if (::RegCreateKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink", 0,
-                        nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+                        nullptr, 0, KEY_SET_VALUE, nullptr, key.put(), nullptr) != ERROR_SUCCESS) {
     return;
   }
   static const wchar_t kLink[] = L"wqy-microhei.ttc,WenQuanYi Micro Hei\0";  // REG_MULTI_SZ
   for (const wchar_t* face : {L"Tahoma", L"MS Shell Dlg", L"MS Shell Dlg 2", L"Microsoft Sans Serif"}) {
-    ::RegSetValueExW(key, face, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kLink), sizeof(kLink));
+    ::RegSetValueExW(key.get(), face, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kLink), sizeof(kLink));
   }
-  ::RegCloseKey(key);
 }
 
 }  // namespace oku::window_test

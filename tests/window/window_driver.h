@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/handles.h"
 #include "tests/support/test_support.h"
 
 namespace oku::window_test {
@@ -93,13 +94,13 @@ class Program {
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;
-  bool Started() const { return process_ != nullptr; }
+  bool Started() const { return process_.valid(); }
   // Exit code, or STILL_ACTIVE when it did not end within the timeout.
   DWORD Wait(DWORD timeoutMs);
   bool Running() const;
 
  private:
-  HANDLE process_ = nullptr;
+  oku::KernelHandle process_;
 };
 
 using oku::test::DefaultInstallDir;

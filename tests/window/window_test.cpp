@@ -390,17 +390,15 @@ TEST_F(WindowOptions, FolderPickerAndUnusableFolders) {
       EXPECT_FALSE(ProgressBarShown(window, dpi));
     }
     // The red text is drawn with a font that has the Chinese glyphs (no boxes).
-    HDC dc = ::CreateCompatibleDC(nullptr);
-    HFONT font = ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Microsoft YaHei");
-    HGDIOBJ old = ::SelectObject(dc, font);
+    const oku::MemoryDC dc(::CreateCompatibleDC(nullptr));
+    const oku::GdiFont font(
+        ::CreateFontW(-12, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, 0, 0, L"Microsoft YaHei"));
+    const oku::SelectScope select(dc.get(), font.get());
     const std::wstring message = L"当前磁盘空间目录不足1G,请更换安装路径!";
     std::vector<WORD> glyphs(message.size());
-    ::GetGlyphIndicesW(dc, message.c_str(), static_cast<int>(message.size()), glyphs.data(),
+    ::GetGlyphIndicesW(dc.get(), message.c_str(), static_cast<int>(message.size()), glyphs.data(),
                        GGI_MARK_NONEXISTING_GLYPHS);
     for (WORD glyph : glyphs) EXPECT_NE(glyph, 0xFFFF) << "a glyph would show as a box";
-    ::SelectObject(dc, old);
-    ::DeleteObject(font);
-    ::DeleteDC(dc);
   } else {
     std::printf("drives R: and S: are not mapped (not root?); unusable folders not tried\n");
   }
@@ -491,12 +489,13 @@ TEST_F(WindowChecks, EarlierInstallationElsewhereIsRemoved) {
 TEST_F(WindowUpdate, UpdateModeReinstallsWithoutOptions) {
   InstallSilently();
   // An empty Run value stays empty unless the check box's choice were applied.
-  HKEY run = nullptr;
-  ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr, 0,
-                              KEY_SET_VALUE, nullptr, &run, nullptr),
-            ERROR_SUCCESS);
-  ::RegSetValueExW(run, L"oku.compass", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
-  ::RegCloseKey(run);
+  {
+    oku::RegKey run;
+    ASSERT_EQ(::RegCreateKeyExW(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", 0, nullptr,
+                                0, KEY_SET_VALUE, nullptr, run.put(), nullptr),
+              ERROR_SUCCESS);
+    ::RegSetValueExW(run.get(), L"oku.compass", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), sizeof(wchar_t));
+  }
   Program product(Quote(DefaultInstallDir() + L"\\oku.compass.exe"));
   ASSERT_TRUE(WaitUntil([] { return FindProductWindow() != nullptr; }, 60000));
 

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "common/handles.h"
 #include "common/portable/text.h"
 #include "tests/support/test_support.h"
 #include "workspace/payload.h"
@@ -25,14 +26,12 @@ using oku::test::ScratchDirectory;
 class InstallerPayloadTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    module_ = ::LoadLibraryExW((BinDirectory() + L"\\OkuSetup.exe").c_str(), nullptr,
-                               LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-    ASSERT_NE(module_, nullptr) << ::GetLastError();
+    module_.reset(::LoadLibraryExW((BinDirectory() + L"\\OkuSetup.exe").c_str(), nullptr,
+                                   LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    ASSERT_TRUE(module_) << ::GetLastError();
   }
-  void TearDown() override {
-    if (module_) ::FreeLibrary(module_);
-  }
-  HMODULE module_ = nullptr;
+  void TearDown() override { module_.reset(); }
+  oku::ModuleHandle module_;
 };
 
 struct Png {
@@ -78,7 +77,7 @@ TEST_F(InstallerPayloadTest, EveryGroupExtractsCompletely) {
                                    {115, L"crashpad_handler_tracer.exe"}, {114, L"client_extension.dll"},
                                    {113, L"tracer_logger.dll"}};
   for (const auto& [entries, count] : {std::pair{ui, 13}, std::pair{core, 7}, std::pair{install, 9}}) {
-    const BatchExtractResult result = ExtractResources(module_, entries, count, scratch.path());
+    const BatchExtractResult result = ExtractResources(module_.get(), entries, count, scratch.path());
     EXPECT_TRUE(result.allSucceeded) << (result.failedFiles.empty() ? "" : oku::Utf8FromWide(result.failedFiles[0]));
     EXPECT_EQ(result.succeeded, count);
   }
@@ -105,10 +104,10 @@ TEST_F(InstallerPayloadTest, EveryGroupExtractsCompletely) {
 
 // app.ico travels both as the program's icon group 101 and as raw data 101 for the window group.
 TEST_F(InstallerPayloadTest, IconGroupAndRawIconShareId101) {
-  EXPECT_NE(::FindResourceW(module_, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */), nullptr);
-  EXPECT_NE(::FindResourceW(module_, MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(10) /* RT_RCDATA */), nullptr);
+  EXPECT_NE(::FindResourceW(module_.get(), MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */), nullptr);
+  EXPECT_NE(::FindResourceW(module_.get(), MAKEINTRESOURCEW(101), MAKEINTRESOURCEW(10) /* RT_RCDATA */), nullptr);
   for (int unassigned : {107, 119, 120, 128, 129, 130, 134}) {
-    EXPECT_EQ(::FindResourceW(module_, MAKEINTRESOURCEW(unassigned), MAKEINTRESOURCEW(10)), nullptr) << unassigned;
+    EXPECT_EQ(::FindResourceW(module_.get(), MAKEINTRESOURCEW(unassigned), MAKEINTRESOURCEW(10)), nullptr) << unassigned;
   }
 }
 
@@ -119,9 +118,11 @@ namespace {
 // bin/variants/workspace_variant_check.exe: mini installer from a file, version 1.2.3.4,
 // resource 130 from an extra .rc, and 118 left out.
 TEST(InstallerVariantTest, PayloadFollowsTheOptions) {
-  HMODULE module = ::LoadLibraryExW((BinDirectory() + L"\\variants\\workspace_variant_check.exe").c_str(), nullptr,
-                                    LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
-  ASSERT_NE(module, nullptr) << ::GetLastError();
+  const oku::ModuleHandle owner(::LoadLibraryExW(
+      (BinDirectory() + L"\\variants\\workspace_variant_check.exe").c_str(), nullptr,
+      LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  ASSERT_TRUE(owner) << ::GetLastError();
+  const HMODULE module = owner.get();
   ScratchDirectory scratch(L"variant_payload");
   const ResourceEntry entries[] = {{111, L"mini_installer.exe"}, {126, L"version.txt"}, {130, L"chrome_7z.patch"},
                                    {127, L"OkuUninstall.exe"},   {118, L"dockit.dll"}};
@@ -131,7 +132,6 @@ TEST(InstallerVariantTest, PayloadFollowsTheOptions) {
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"mini_installer.exe")).size(), 768u);
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"version.txt")), "1.2.3.4");
   EXPECT_EQ(ReadFileBytes(scratch.Child(L"chrome_7z.patch")), "Oku payload test resource\nsecond line\n");
-  ::FreeLibrary(module);
 }
 
 }  // namespace
