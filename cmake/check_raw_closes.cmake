@@ -7,33 +7,6 @@ cmake_minimum_required(VERSION 3.25)
 set(checked_folders common setup ui uninstall workspace telemetry tests)
 set(raw_close "(^|[^A-Za-z0-9_.>])(CloseHandle|FindClose|RegCloseKey|DeleteDC|ReleaseDC|FreeLibrary)[ \t]*\\(")
 
-# Files other changes are reworking at the moment; their raw closes are replaced there. An entry
-# ending in "/" stands for the whole folder. To be emptied once those changes are in.
-set(allowed
-  common/session_log.cpp
-  common/registry.h
-  telemetry/
-  setup/install_records.cpp
-  setup/quiet_install.cpp
-  uninstall/self_delete.cpp
-  uninstall/robust_delete.cpp
-  workspace/temp_directory_manager.cpp
-)
-
-function(is_allowed file out)
-  set(${out} FALSE PARENT_SCOPE)
-  foreach(entry ${allowed})
-    if(entry MATCHES "/$")
-      string(FIND "${file}" "${entry}" at)
-      if(at EQUAL 0)
-        set(${out} TRUE PARENT_SCOPE)
-      endif()
-    elseif(file STREQUAL entry)
-      set(${out} TRUE PARENT_SCOPE)
-    endif()
-  endforeach()
-endfunction()
-
 set(globs "")
 foreach(folder ${checked_folders})
   list(APPEND globs ${ROOT}/${folder}/*.cpp ${ROOT}/${folder}/*.h)
@@ -44,10 +17,6 @@ list(SORT files)
 set(found "")
 foreach(file ${files})
   if(file STREQUAL "common/handles.h")
-    continue()
-  endif()
-  is_allowed(${file} skip)
-  if(skip)
     continue()
   endif()
   file(READ ${ROOT}/${file} text)
