@@ -15,5 +15,12 @@ export WINEPREFIX="$prefix"
 "$@"
 status=$?
 timeout 30 wineserver -k 2>/dev/null || true
+# A process of this prefix that outlived its wineserver (a console host) would hold the test's
+# output open: it goes too.
+for pid in $(pgrep -f '\.exe' 2>/dev/null); do
+  if { tr '\0' '\n' <"/proc/$pid/environ"; } 2>/dev/null | grep -qxF "WINEPREFIX=$prefix"; then
+    kill -KILL "$pid" 2>/dev/null
+  fi
+done
 if [ "${OKU_KEEP_PREFIX:-0}" != "1" ]; then rm -rf "$prefix"; fi
 exit $status
