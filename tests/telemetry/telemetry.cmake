@@ -24,3 +24,5 @@ oku_add_wine_test(telemetry_tessel_manager_test
   DEPENDS lantern_sdk tessel telemetry_broken_sdk telemetry_long_id_tessel
   ENV GTEST_FILTER=-Scenario.*
   TIMEOUT 120)
+oku_check_child_scenarios_run(SOURCES ${OKU_TEST_GROUP_DIR}/event_reporter_test.cpp
+  ${OKU_TEST_GROUP_DIR}/tessel_manager_test.cpp)
