@@ -28,8 +28,11 @@ case "$action" in
 esac
 
 cleanup
-mkdir -p "$space" "$readonly_dir" "$prefix/dosdevices"
-if ! mount -t tmpfs -o size=$((1073741824 + 65536)) platform_space "$space" 2>/dev/null; then
+mkdir -p "$prefix/dosdevices"
+# The mounts outlive this script (the cleanup action removes them): no oku_drives_begin.
+. "$(dirname "$0")/../harness/drives.sh"
+export WINEPREFIX="$prefix"
+if ! oku_tmpfs "$space" $((1073741824 + 65536)) 2>/dev/null; then
   echo "platform_tmpfs: mount -t tmpfs not possible here; drives K: and L: not mapped"
   cleanup
   exit 0
@@ -38,12 +41,11 @@ if ! fallocate -l 65536 "$space/reserved"; then
   echo "platform_tmpfs: fallocate failed; drive K: not mapped"
   umount "$space"
 else
-  ln -sfn "$space" "$prefix/dosdevices/k:"
+  oku_map_drive K "$space"
   echo "platform_tmpfs: K: -> $space, available $(( $(stat -f -c %a "$space") * $(stat -f -c %S "$space") )) bytes"
 fi
-if mount -t tmpfs -o size=1m platform_readonly "$readonly_dir" 2>/dev/null &&
-   mkdir "$readonly_dir/existing" && mount -o remount,ro "$readonly_dir"; then
-  ln -sfn "$readonly_dir" "$prefix/dosdevices/l:"
+if oku_tmpfs "$readonly_dir" 1m ro existing 2>/dev/null; then
+  oku_map_drive L "$readonly_dir"
   echo "platform_tmpfs: L: -> $readonly_dir (read-only)"
 else
   echo "platform_tmpfs: read-only tmpfs not possible; drive L: not mapped"

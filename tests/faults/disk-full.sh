@@ -21,21 +21,20 @@ run="${OKU_WINE_RUN:?}"
 bin="${OKU_BIN_DIR:?}"
 box="$bin/tools/box-answer.exe"
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-work=$(mktemp -d /tmp/oku-disk-full.XXXXXX)
-mounts=()
+. "$(dirname "$0")/../harness/drives.sh"
+oku_drives_begin disk-full
+work="$oku_drive_work"
 cleanup() {
-  local dir
-  for dir in "${mounts[@]}"; do umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null; done
   [ -n "${WINEPREFIX:-}" ] && timeout 30 wineserver -k 2>/dev/null
-  rm -rf "$work"
+  oku_drives_end
 }
 trap cleanup EXIT
-mkdir -p "$work/probe" "$root"
-if ! mount -t tmpfs -o size=1M tmpfs "$work/probe" 2>/dev/null; then
+mkdir -p "$root"
+if ! oku_tmpfs probe 1M 2>/dev/null; then
   echo "skip: cannot mount a tmpfs (not root?)"
   exit 77
 fi
-umount "$work/probe"
+oku_drives_release
 
 page() { echo $(( ($1 + 4095) / 4096 * 4096 )); }
 size_of() { stat -c %s "$1"; }
@@ -50,15 +49,7 @@ setup_size=$(size_of "$bin/OkuSetup.exe")
 product_exe_size=$(size_of "$bin/product/new/oku.compass.exe")
 log_room=16384  # the session log before the payload (about 8 KiB)
 
-mount_small() {  # mount_small <bytes>: C:\small, a tmpfs of that size
-  mkdir -p "$small"
-  mount -t tmpfs -o "size=$1" tmpfs "$small" && mounts+=("$small")
-}
-umount_all() {
-  local dir
-  for dir in "${mounts[@]}"; do umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null; done
-  mounts=()
-}
+mount_small() { oku_tmpfs "$small" "$1"; }  # mount_small <bytes>: C:\small, a tmpfs of that size
 reg_set() { "$run" reg add "$1" /v "$2" /t "${4:-REG_SZ}" /d "$3" /f >/dev/null 2>&1; }
 value() {
   "$run" reg query 'HKCU\Software\Oku.compass' /v "$1" 2>/dev/null | tr -d '\r' | sed -n 's/.*REG_[A-Z_]*[[:space:]]*//p'
@@ -123,11 +114,9 @@ for entry in "${cases[@]}"; do
   if [ "$kind" = extract ] || [ "$name" = install-copy ]; then
     mount_small "$room" || problems+=" cannot mount C:\\small;"
   fi
-  mount -t tmpfs -o size=64M tmpfs "$work/q" && mounts+=("$work/q")
-  ln -sfn "$work/q" "$WINEPREFIX/dosdevices/q:"
+  oku_tmpfs q 64M && oku_map_drive Q q
   if [ "$name" = install-product ]; then
-    mount -t tmpfs -o size=1100M tmpfs "$work/r" && mounts+=("$work/r")
-    ln -sfn "$work/r" "$WINEPREFIX/dosdevices/r:"
+    oku_tmpfs r 1100M && oku_map_drive R r
     args+=('/DR:\Oku')
     env_run=(env OKU_DEMO_INSTALLER_DELAY_MS=5000)
   fi
@@ -243,8 +232,7 @@ for entry in "${cases[@]}"; do
   fi
   [ -n "$note" ] && [ -n "$problems" ] && echo "     note:$note"
   timeout 30 wineserver -k 2>/dev/null
-  rm -f "$WINEPREFIX/dosdevices/q:" "$WINEPREFIX/dosdevices/r:"
-  umount_all
+  oku_drives_release
   [ "${OKU_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX"
 done
 exit $((failures > 0))

@@ -2,6 +2,7 @@
 # drives (a read-only folder, a nearly full disk). Mounting needs root; where it fails the drive
 # stays unmapped, its OKU_DRIVE_<letter> variable unset, and the cases that need it skip.
 #   oku_drives_begin <tag>          a work folder under /tmp; everything is undone on exit
+#   oku_drives_release              unmaps and unmounts what is there so far (the folder stays)
 #   oku_tmpfs <dir> <size> [ro [folder...]]
 #                                   mounts a tmpfs on <dir> (created in the work folder when
 #                                   relative), makes the folders, then remounts it read-only
@@ -10,12 +11,17 @@ oku_drive_work=""
 oku_drive_mounts=()
 oku_drive_links=()
 
-oku_drives_end() {
+# Unmaps and unmounts everything mapped or mounted so far; the work folder stays.
+oku_drives_release() {
   local link dir
   for link in "${oku_drive_links[@]}"; do rm -f "$link"; done
   for dir in "${oku_drive_mounts[@]}"; do umount "$dir" 2>/dev/null || umount -l "$dir" 2>/dev/null; done
   oku_drive_links=()
   oku_drive_mounts=()
+}
+
+oku_drives_end() {
+  oku_drives_release
   if [ -n "$oku_drive_work" ]; then rm -rf "$oku_drive_work"; fi
   oku_drive_work=""
 }
