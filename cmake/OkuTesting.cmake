@@ -34,6 +34,19 @@ fi
 exit "$rc"
 ]=])
 
+# What every test under Wine shares: its timeout, the skip code, the template prefix it needs,
+# its environment and the locks that serialise it with tests sharing Windows state.
+function(_oku_test_properties name timeout locks environment)
+  set_tests_properties(${name} PROPERTIES
+    TIMEOUT ${timeout}
+    SKIP_RETURN_CODE ${OKU_SKIP_CODE}
+    FIXTURES_REQUIRED wineprefix
+    ENVIRONMENT "${environment}")
+  if(locks)
+    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${locks}")
+  endif()
+endfunction()
+
 # oku_add_wine_test(name SOURCES ... LIBS ... [TIMEOUT s] [LOCKS lock...] [ENV VAR=VALUE...] [DEPENDS target...])
 # A GoogleTest console program run under Wine as one CTest test. LOCKS serialises tests that
 # share process-wide Windows state (the product's registry key, named mutexes, the temp folder).
@@ -51,14 +64,8 @@ function(oku_add_wine_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT ${OKU_TEST_TIMEOUT})
   endif()
-  set_tests_properties(${name} PROPERTIES
-    TIMEOUT ${T_TIMEOUT}
-    SKIP_RETURN_CODE ${OKU_SKIP_CODE}
-    FIXTURES_REQUIRED wineprefix
-    ENVIRONMENT "OKU_BIN_DIR=${CMAKE_BINARY_DIR}/bin;OKU_SOURCE_DIR=${CMAKE_SOURCE_DIR};OKU_WINE_TIMEOUT=${T_TIMEOUT};${T_ENV}")
-  if(T_LOCKS)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
-  endif()
+  _oku_test_properties(${name} "${T_TIMEOUT}" "${T_LOCKS}"
+    "OKU_BIN_DIR=${CMAKE_BINARY_DIR}/bin;OKU_SOURCE_DIR=${CMAKE_SOURCE_DIR};OKU_WINE_TIMEOUT=${T_TIMEOUT};${T_ENV}")
 endfunction()
 
 # oku_add_script_test(name COMMAND ... [TIMEOUT s] [LOCKS ...] [SKIP_OUTPUT regex]): a shell-driven
@@ -75,14 +82,8 @@ function(oku_add_script_test name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT ${OKU_TEST_TIMEOUT})
   endif()
-  set_tests_properties(${name} PROPERTIES
-    TIMEOUT ${T_TIMEOUT}
-    SKIP_RETURN_CODE ${OKU_SKIP_CODE}
-    FIXTURES_REQUIRED wineprefix
-    ENVIRONMENT "OKU_BIN_DIR=${CMAKE_BINARY_DIR}/bin;OKU_BUILD_DIR=${CMAKE_BINARY_DIR};OKU_SOURCE_DIR=${CMAKE_SOURCE_DIR};OKU_WINE_RUN=${CMAKE_BINARY_DIR}/wine-run.sh;OKU_WINEPREFIX_TEMPLATE=${OKU_WINEPREFIX};${T_ENV}")
-  if(T_LOCKS)
-    set_tests_properties(${name} PROPERTIES RESOURCE_LOCK "${T_LOCKS}")
-  endif()
+  _oku_test_properties(${name} "${T_TIMEOUT}" "${T_LOCKS}"
+    "OKU_BIN_DIR=${CMAKE_BINARY_DIR}/bin;OKU_BUILD_DIR=${CMAKE_BINARY_DIR};OKU_SOURCE_DIR=${CMAKE_SOURCE_DIR};OKU_WINE_RUN=${CMAKE_BINARY_DIR}/wine-run.sh;OKU_WINEPREFIX_TEMPLATE=${OKU_WINEPREFIX};${T_ENV}")
 endfunction()
 
 # oku_add_scenario(<test> PROGRAM <target> FILTER <gtest filter> [TIMEOUT s] [WRAPPER command...]
