@@ -1,11 +1,8 @@
 #include "ui/paint_manager.h"
 
-#include <commctrl.h>
-#include <windowsx.h>
-
 #include <algorithm>
+#include <utility>
 
-#include "common/paths.h"
 #include "common/portable/text.h"
 #include "ui/controls.h"
 #include "ui/portable/values.h"
@@ -14,49 +11,17 @@
 namespace DuiLib {
 namespace {
 
-struct SharedState {
-  HINSTANCE instance = nullptr;
-  std::wstring resourcePath;
-  std::vector<CPaintManagerUI*> preMessages;
-  std::map<int, std::unique_ptr<TFontInfo>> sharedFonts;
-};
-
-SharedState& Shared() {
-  static SharedState state;
-  return state;
+// The managers whose windows' messages the message loop lets them filter first.
+std::vector<CPaintManagerUI*>& PreMessageManagers() {
+  static std::vector<CPaintManagerUI*> managers;
+  return managers;
 }
 
-// Private messages of the manager's window: queued notifications and the deferred removal of
-// the native edit box. Registered so they never collide with a window's own WM_USER range.
+// The private message of the manager's window that delivers queued notifications. Registered so
+// it never collides with a window's own WM_USER range.
 UINT AsyncNotifyMessage() {
   static const UINT message = ::RegisterWindowMessageW(L"DuiLib.AsyncNotify");
   return message;
-}
-UINT HideEditMessage() {
-  static const UINT message = ::RegisterWindowMessageW(L"DuiLib.HideNativeEdit");
-  return message;
-}
-
-LOGFONTW DefaultGuiLogFont() {
-  LOGFONTW lf{};
-  ::GetObjectW(::GetStockObject(DEFAULT_GUI_FONT), sizeof(lf), &lf);
-  return lf;
-}
-
-std::unique_ptr<TFontInfo> MakeFont(const LOGFONTW& lf, HDC measure) {
-  auto info = std::make_unique<TFontInfo>();
-  info->hFont.reset(::CreateFontIndirectW(&lf));
-  if (!info->hFont) return nullptr;
-  info->sFontName = lf.lfFaceName;
-  info->iSize = lf.lfHeight < 0 ? -lf.lfHeight : lf.lfHeight;
-  info->bBold = lf.lfWeight >= FW_BOLD;
-  info->bUnderline = lf.lfUnderline != 0;
-  info->bItalic = lf.lfItalic != 0;
-  if (measure) {
-    render::SelectScope select(measure, info->hFont.get());
-    ::GetTextMetricsW(measure, &info->tm);
-  }
-  return info;
 }
 
 }  // namespace
@@ -64,30 +29,15 @@ std::unique_ptr<TFontInfo> MakeFont(const LOGFONTW& lf, HDC measure) {
 CPaintManagerUI::CPaintManagerUI() = default;
 
 CPaintManagerUI::~CPaintManagerUI() {
-  auto& list = Shared().preMessages;
+  auto& list = PreMessageManagers();
   list.erase(std::remove(list.begin(), list.end(), this), list.end());
-  HideNativeEdit();
-  m_hwndTooltip.reset();
+  m_native.HideEdit();
+  m_native.DestroyToolTip();
   CControlUI* root = std::exchange(m_pRoot, nullptr);
   delete root;
 }
 
 // --- process-wide state ---
-
-void CPaintManagerUI::SetInstance(HINSTANCE instance) { Shared().instance = instance; }
-
-HINSTANCE CPaintManagerUI::GetInstance() {
-  if (!Shared().instance) Shared().instance = ::GetModuleHandleW(nullptr);
-  return Shared().instance;
-}
-
-void CPaintManagerUI::SetResourcePath(const std::wstring& path) {
-  std::wstring value = path;
-  if (value.empty() || (value.back() != L'\\' && value.back() != L'/')) value += L'\\';
-  Shared().resourcePath = std::move(value);
-}
-
-const std::wstring& CPaintManagerUI::GetResourcePath() { return Shared().resourcePath; }
 
 int CPaintManagerUI::MessageLoop() {
   MSG msg{};
@@ -103,7 +53,7 @@ int CPaintManagerUI::MessageLoop() {
 bool CPaintManagerUI::TranslateMessage(const MSG* msg) {
   if (!msg || !msg->hwnd) return false;
   // The copy lets a filter close (and so unregister) its window.
-  const std::vector<CPaintManagerUI*> managers = Shared().preMessages;
+  const std::vector<CPaintManagerUI*> managers = PreMessageManagers();
   for (CPaintManagerUI* manager : managers) {
     HWND target = msg->hwnd;
     while (target && target != manager->m_hWndPaint) target = ::GetParent(target);
@@ -115,13 +65,13 @@ bool CPaintManagerUI::TranslateMessage(const MSG* msg) {
   return false;
 }
 
-void CPaintManagerUI::Term() { Shared().sharedFonts.clear(); }
-
 // --- window ---
 
 void CPaintManagerUI::Init(HWND hWnd) {
   m_hWndPaint = hWnd;
-  auto& list = Shared().preMessages;
+  m_native.Init(hWnd);
+  m_input.Init(hWnd);
+  auto& list = PreMessageManagers();
   if (std::find(list.begin(), list.end(), this) == list.end()) list.push_back(this);
 }
 
@@ -184,91 +134,6 @@ std::wstring CPaintManagerUI::GetWindowCustomAttribute(const std::wstring& name)
   return it == m_mWindowCustomAttr.end() ? std::wstring() : it->second;
 }
 
-// --- fonts ---
-
-HDC CPaintManagerUI::GetMeasureDC() {
-  if (!m_hDcMeasure) m_hDcMeasure.reset(::CreateCompatibleDC(nullptr));
-  return m_hDcMeasure.get();
-}
-
-HFONT CPaintManagerUI::AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
-                               bool shared) {
-  LOGFONTW lf = DefaultGuiLogFont();
-  const std::size_t n = std::min<std::size_t>(face.size(), LF_FACESIZE - 1);
-  std::fill(std::begin(lf.lfFaceName), std::end(lf.lfFaceName), L'\0');
-  std::copy_n(face.c_str(), n, lf.lfFaceName);
-  lf.lfCharSet = DEFAULT_CHARSET;
-  lf.lfHeight = -size;
-  if (bold) lf.lfWeight += FW_BOLD;
-  if (underline) lf.lfUnderline = TRUE;
-  if (italic) lf.lfItalic = TRUE;
-  std::unique_ptr<TFontInfo> info = MakeFont(lf, GetMeasureDC());
-  if (!info) return nullptr;
-  info->iSize = size;
-  info->bBold = bold;
-  HFONT font = info->hFont.get();
-  auto& table = shared ? Shared().sharedFonts : m_fonts;
-  table[id] = std::move(info);  // an existing id is replaced
-  return font;
-}
-
-const TFontInfo* CPaintManagerUI::GetDefaultFontInfo() {
-  if (!m_defaultFont) {
-    LOGFONTW lf = DefaultGuiLogFont();
-    lf.lfCharSet = DEFAULT_CHARSET;
-    m_defaultFont = MakeFont(lf, GetMeasureDC());
-    if (!m_defaultFont) m_defaultFont = std::make_unique<TFontInfo>();
-  }
-  return m_defaultFont.get();
-}
-
-const TFontInfo* CPaintManagerUI::GetFontInfo(int id) {
-  if (id >= 0) {
-    if (auto it = m_fonts.find(id); it != m_fonts.end()) return it->second.get();
-    if (auto it = Shared().sharedFonts.find(id); it != Shared().sharedFonts.end()) return it->second.get();
-  }
-  return GetDefaultFontInfo();
-}
-
-HFONT CPaintManagerUI::GetFont(int id) { return GetFontInfo(id)->hFont.get(); }
-
-// --- images ---
-
-const TImageInfo* CPaintManagerUI::GetImage(const std::wstring& name) const {
-  const auto it = m_images.find(name);
-  return it == m_images.end() ? nullptr : it->second.get();
-}
-
-const TImageInfo* CPaintManagerUI::GetImageEx(const std::wstring& name, const std::wstring& type, DWORD mask,
-                                              bool hsl) {
-  (void)hsl;
-  if (name.empty()) return nullptr;
-  if (auto it = m_images.find(name); it != m_images.end() && it->second) return it->second.get();
-  std::unique_ptr<TImageInfo> image;
-  if (!type.empty()) {
-    HINSTANCE module = GetInstance();
-    const bool numeric = std::all_of(name.begin(), name.end(), [](wchar_t c) { return c >= L'0' && c <= L'9'; });
-    const wchar_t* resName = numeric ? MAKEINTRESOURCEW(ParseInteger(name)) : name.c_str();
-    if (HRSRC res = ::FindResourceW(module, resName, type.c_str())) {
-      if (HGLOBAL loaded = ::LoadResource(module, res)) {
-        image = render::LoadImageMemory(::LockResource(loaded), ::SizeofResource(module, res), mask);
-      }
-    }
-  } else {
-    const std::wstring inDirectory = GetResourcePath() + name;
-    if (oku::FileExists(inDirectory)) {
-      image = render::LoadImageFile(inDirectory, mask);
-    } else if (oku::FileExists(name)) {
-      image = render::LoadImageFile(name, mask);
-    }
-  }
-  if (!image) return nullptr;
-  image->sResType = type;
-  const TImageInfo* result = image.get();
-  m_images[name] = std::move(image);
-  return result;
-}
-
 void CPaintManagerUI::AddDefaultAttributeList(const std::wstring& controlName, const std::wstring& list) {
   m_mDefaultAttrs[controlName] = list;
 }
@@ -293,8 +158,8 @@ bool CPaintManagerUI::InitControls(CControlUI* control, CControlUI* parent) {
 
 bool CPaintManagerUI::AttachDialog(CControlUI* root) {
   if (!root) return false;
-  HideNativeEdit();
-  m_pFocus = m_pEventHover = m_pEventClick = nullptr;
+  m_native.HideEdit();
+  m_input.Reset();
   if (m_pRoot && m_pRoot != root) {
     CControlUI* old = std::exchange(m_pRoot, nullptr);
     delete old;
@@ -326,34 +191,15 @@ CControlUI* CPaintManagerUI::FindControl(POINT pt) const { return m_pRoot ? m_pR
 
 void CPaintManagerUI::ReapObjects(CControlUI* control) {
   if (!control) return;
-  if (m_pFocus == control) m_pFocus = nullptr;
-  if (m_pEventHover == control) m_pEventHover = nullptr;
-  if (m_pEventClick == control) m_pEventClick = nullptr;
+  m_input.Reap(control);
   if (m_pRoot == control) m_pRoot = nullptr;
-  if (m_pEditOwner && static_cast<CControlUI*>(m_pEditOwner) == control) HideNativeEdit();
+  m_native.Reap(control);
   for (auto it = m_mNameHash.begin(); it != m_mNameHash.end();) {
     it = it->second == control ? m_mNameHash.erase(it) : std::next(it);
   }
   m_aAsyncNotify.erase(std::remove_if(m_aAsyncNotify.begin(), m_aAsyncNotify.end(),
                                       [control](const TNotifyUI& n) { return n.pSender == control; }),
                        m_aAsyncNotify.end());
-}
-
-void CPaintManagerUI::SetFocus(CControlUI* control) {
-  if (m_hWndPaint) {
-    HWND focused = ::GetFocus();
-    if (focused != m_hWndPaint && (!m_hwndEdit || focused != m_hwndEdit.get())) ::SetFocus(m_hWndPaint);
-  }
-  if (control == m_pFocus) return;
-  if (m_pFocus) {
-    CControlUI* old = m_pFocus;
-    m_pFocus = nullptr;
-    EventTo(old, UIEVENT_KILLFOCUS, m_ptLastMousePos);
-  }
-  if (control && control->GetManager() == this && control->IsVisible() && control->IsEnabled()) {
-    m_pFocus = control;
-    EventTo(control, UIEVENT_SETFOCUS, m_ptLastMousePos);
-  }
 }
 
 void CPaintManagerUI::NeedUpdate() {
@@ -451,7 +297,7 @@ void CPaintManagerUI::SendNotify(CControlUI* control, const std::wstring& type, 
 }
 
 void CPaintManagerUI::SendNotify(TNotifyUI& msg, bool async, bool enableRepeat) {
-  msg.ptMouse = m_ptLastMousePos;
+  msg.ptMouse = m_input.GetMousePos();
   msg.dwTimestamp = ::GetTickCount();
   if (!async) {
     if (msg.pSender) {
@@ -503,100 +349,6 @@ void CPaintManagerUI::FlushAsyncNotifications() {
   }
 }
 
-// --- input ---
-
-void CPaintManagerUI::EventTo(CControlUI* control, int type, POINT pt, WPARAM wParam, LPARAM lParam) {
-  if (!control) return;
-  TEventUI event;
-  event.Type = type;
-  event.pSender = control;
-  event.dwTimestamp = ::GetTickCount();
-  event.ptMouse = pt;
-  event.chKey = static_cast<wchar_t>(wParam);
-  event.wKeyState = static_cast<WORD>(wParam);
-  event.wParam = wParam;
-  event.lParam = lParam;
-  control->Event(event);
-}
-
-void CPaintManagerUI::ShowToolTip() {
-  CControlUI* hot = m_pEventHover;
-  if (!hot || hot->GetToolTip().empty() || !m_hWndPaint) return;
-  if (!m_hwndTooltip) {
-    INITCOMMONCONTROLSEX icc{sizeof(icc), ICC_WIN95_CLASSES};
-    ::InitCommonControlsEx(&icc);
-    m_hwndTooltip.reset(::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr,
-                                          WS_POPUP | TTS_NOPREFIX | TTS_ALWAYSTIP, CW_USEDEFAULT, CW_USEDEFAULT,
-                                          CW_USEDEFAULT, CW_USEDEFAULT, m_hWndPaint, nullptr, GetInstance(), nullptr));
-    if (!m_hwndTooltip) return;
-  }
-  TOOLINFOW ti{};
-  ti.cbSize = TTTOOLINFOW_V2_SIZE;
-  ti.uFlags = TTF_TRACK | TTF_ABSOLUTE;
-  ti.hwnd = m_hWndPaint;
-  ti.uId = 1;
-  ti.rect = hot->GetPos();
-  std::wstring text = hot->GetToolTip();
-  ti.lpszText = text.data();
-  ::SendMessageW(m_hwndTooltip.get(), m_bTooltipAdded ? TTM_SETTOOLINFOW : TTM_ADDTOOLW, 0,
-                 reinterpret_cast<LPARAM>(&ti));
-  m_bTooltipAdded = true;
-  const int width = hot->GetToolTipWidth() > 0 ? std::min(hot->GetToolTipWidth(), 300) : 300;
-  ::SendMessageW(m_hwndTooltip.get(), TTM_SETMAXTIPWIDTH, 0, width);
-  POINT screen = m_ptLastMousePos;
-  ::ClientToScreen(m_hWndPaint, &screen);
-  ::SendMessageW(m_hwndTooltip.get(), TTM_TRACKPOSITION, 0, MAKELPARAM(screen.x, screen.y + 20));
-  ::SendMessageW(m_hwndTooltip.get(), TTM_TRACKACTIVATE, TRUE, reinterpret_cast<LPARAM>(&ti));
-}
-
-void CPaintManagerUI::HideToolTip() {
-  if (!m_hwndTooltip || !m_bTooltipAdded) return;
-  TOOLINFOW ti{};
-  ti.cbSize = TTTOOLINFOW_V2_SIZE;
-  ti.hwnd = m_hWndPaint;
-  ti.uId = 1;
-  ::SendMessageW(m_hwndTooltip.get(), TTM_TRACKACTIVATE, FALSE, reinterpret_cast<LPARAM>(&ti));
-}
-
-void CPaintManagerUI::ShowNativeEdit(CEditUI* edit) {
-  if (!edit || !m_hWndPaint) return;
-  if (m_hwndEdit && m_pEditOwner == edit) {
-    ::SetFocus(m_hwndEdit.get());
-    return;
-  }
-  HideNativeEdit();
-  const RECT rc = edit->GetEditRect();
-  const TFontInfo* font = GetFontInfo(edit->GetFont());
-  DWORD style = WS_CHILD | WS_VISIBLE | ES_AUTOHSCROLL | ES_LEFT;
-  if (edit->IsReadOnly()) style |= ES_READONLY;
-  if (edit->IsPasswordMode()) style |= ES_PASSWORD;
-  if (edit->IsNumberOnly()) style |= ES_NUMBER;
-  // A single-line EDIT draws from its top; centre a box of one text line in the text rectangle.
-  const int lineHeight = std::min<int>(rc.bottom - rc.top, font->tm.tmHeight + 2);
-  const int top = rc.top + (rc.bottom - rc.top - lineHeight) / 2;
-  m_pEditOwner = edit;
-  m_hwndEdit.reset(::CreateWindowExW(0, L"EDIT", edit->GetText().c_str(), style, rc.left, top, rc.right - rc.left,
-                                     lineHeight, m_hWndPaint, nullptr, GetInstance(), nullptr));
-  if (!m_hwndEdit) {
-    m_pEditOwner = nullptr;
-    return;
-  }
-  m_editBrush.reset(::CreateSolidBrush(render::ToColorRef(edit->GetNativeEditBkColor())));
-  ::SendMessageW(m_hwndEdit.get(), WM_SETFONT, reinterpret_cast<WPARAM>(font->hFont.get()), TRUE);
-  ::SendMessageW(m_hwndEdit.get(), EM_LIMITTEXT, static_cast<WPARAM>(std::max(0, edit->GetMaxChar())), 0);
-  if (edit->IsPasswordMode()) ::SendMessageW(m_hwndEdit.get(), EM_SETPASSWORDCHAR, edit->GetPasswordChar(), 0);
-  ::SetFocus(m_hwndEdit.get());
-}
-
-void CPaintManagerUI::HideNativeEdit() {
-  if (!m_hwndEdit) return;
-  oku::WindowHandle edit = std::move(m_hwndEdit);
-  CEditUI* owner = std::exchange(m_pEditOwner, nullptr);
-  if (::GetFocus() == edit.get() && m_hWndPaint) ::SetFocus(m_hWndPaint);
-  edit.reset();
-  if (owner) owner->Invalidate();
-}
-
 bool CPaintManagerUI::PreMessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes) {
   const std::vector<IMessageFilterUI*> filters = m_aPreMessageFilters;
   for (IMessageFilterUI* filter : filters) {
@@ -628,9 +380,7 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     lRes = 0;
     return true;
   }
-  if (uMsg == HideEditMessage()) {
-    if (m_hwndEdit && ::GetFocus() != m_hwndEdit.get()) HideNativeEdit();
-    lRes = 0;
+  if (m_native.HandleMessage(uMsg, wParam, lParam, m_dwDefaultFontColor, m_dwDefaultDisabledColor, lRes)) {
     return true;
   }
   switch (uMsg) {
@@ -670,104 +420,8 @@ bool CPaintManagerUI::MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LR
     case WM_SIZE:
       if (m_pRoot) NeedUpdate();
       return false;
-    case WM_MOUSEMOVE: {
-      if (!m_bMouseTracking) {
-        TRACKMOUSEEVENT tme{sizeof(tme), TME_HOVER | TME_LEAVE, m_hWndPaint, HOVER_DEFAULT};
-        m_bMouseTracking = ::TrackMouseEvent(&tme) != FALSE;
-      }
-      const POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      m_ptLastMousePos = pt;
-      CControlUI* hit = FindControl(pt);
-      if (hit && hit->GetManager() != this) hit = nullptr;
-      if (hit != m_pEventHover) {
-        HideToolTip();
-        if (CControlUI* old = std::exchange(m_pEventHover, hit)) EventTo(old, UIEVENT_MOUSELEAVE, pt, wParam, lParam);
-        if (hit) EventTo(hit, UIEVENT_MOUSEENTER, pt, wParam, lParam);
-      }
-      if (m_pEventClick) {
-        EventTo(m_pEventClick, UIEVENT_MOUSEMOVE, pt, wParam, lParam);
-      } else if (m_pEventHover) {
-        EventTo(m_pEventHover, UIEVENT_MOUSEMOVE, pt, wParam, lParam);
-      }
-      return false;
-    }
-    case WM_MOUSELEAVE: {
-      m_bMouseTracking = false;
-      HideToolTip();
-      if (CControlUI* old = std::exchange(m_pEventHover, nullptr)) {
-        EventTo(old, UIEVENT_MOUSELEAVE, m_ptLastMousePos, wParam, lParam);
-      }
-      return false;
-    }
-    case WM_MOUSEHOVER: {
-      m_bMouseTracking = false;
-      const POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      m_ptLastMousePos = pt;
-      if (m_pEventHover) {
-        EventTo(m_pEventHover, UIEVENT_MOUSEHOVER, pt, wParam, lParam);
-        ShowToolTip();
-      }
-      lRes = 0;
-      return true;
-    }
-    case WM_LBUTTONDOWN:
-    case WM_LBUTTONDBLCLK: {
-      ::SetFocus(m_hWndPaint);
-      const POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      m_ptLastMousePos = pt;
-      HideToolTip();
-      CControlUI* hit = FindControl(pt);
-      if (!hit || hit->GetManager() != this) return false;
-      m_pEventClick = hit;
-      hit->SetFocus();
-      ::SetCapture(m_hWndPaint);
-      if (m_pEventClick) {
-        EventTo(m_pEventClick, uMsg == WM_LBUTTONDBLCLK ? UIEVENT_DBLCLICK : UIEVENT_BUTTONDOWN, pt, wParam, lParam);
-      }
-      return false;
-    }
-    case WM_LBUTTONUP: {
-      const POINT pt{GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
-      m_ptLastMousePos = pt;
-      CControlUI* target = std::exchange(m_pEventClick, nullptr);
-      if (::GetCapture() == m_hWndPaint) ::ReleaseCapture();
-      if (target) EventTo(target, UIEVENT_BUTTONUP, pt, wParam, lParam);
-      return false;
-    }
-    case WM_KEYDOWN:
-      if (m_pFocus) EventTo(m_pFocus, UIEVENT_KEYDOWN, m_ptLastMousePos, wParam, lParam);
-      return false;
-    case WM_CTLCOLOREDIT:
-    case WM_CTLCOLORSTATIC:
-      if (m_hwndEdit && reinterpret_cast<HWND>(lParam) == m_hwndEdit.get() && m_pEditOwner) {
-        HDC dc = reinterpret_cast<HDC>(wParam);
-        ::SetBkColor(dc, render::ToColorRef(m_pEditOwner->GetNativeEditBkColor()));
-        DWORD color = m_pEditOwner->IsEnabled() ? m_pEditOwner->GetTextColor() : m_pEditOwner->GetDisabledTextColor();
-        if (color == 0) color = m_pEditOwner->IsEnabled() ? m_dwDefaultFontColor : m_dwDefaultDisabledColor;
-        ::SetTextColor(dc, render::ToColorRef(color));
-        lRes = reinterpret_cast<LRESULT>(m_editBrush.get());
-        return true;
-      }
-      return false;
-    case WM_COMMAND:
-      if (m_hwndEdit && reinterpret_cast<HWND>(lParam) == m_hwndEdit.get()) {
-        if (HIWORD(wParam) == EN_CHANGE && m_pEditOwner) {
-          const int length = ::GetWindowTextLengthW(m_hwndEdit.get());
-          std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
-          text.resize(static_cast<std::size_t>(::GetWindowTextW(m_hwndEdit.get(), text.data(), length + 1)));
-          m_pEditOwner->OnNativeTextChanged(text);
-        } else if (HIWORD(wParam) == EN_KILLFOCUS) {
-          ::PostMessageW(m_hWndPaint, HideEditMessage(), 0, 0);
-        }
-        lRes = 0;
-        return true;
-      }
-      return false;
-    case WM_DESTROY:
-      HideToolTip();
-      return false;
     default:
-      return false;
+      return m_input.HandleMessage(m_pRoot, uMsg, wParam, lParam, lRes);
   }
 }
 

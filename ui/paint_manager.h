@@ -1,19 +1,22 @@
 // The per-window paint manager: owns one window's control tree, lays it out and paints it
-// into an off-screen bitmap, routes mouse and keyboard input to controls and delivers
-// notifications. Also the process-wide toolkit state (module instance, resource directory).
+// into an off-screen bitmap, dispatches the window's messages and delivers notifications. It
+// composes the window's resource cache (fonts, images), its input routing and its native
+// windows (edit box, tooltip), and passes their public calls on.
 #pragma once
 
 #include <windows.h>
 
 #include <deque>
 #include <map>
-#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
 #include "common/handles.h"
+#include "ui/input_router.h"
+#include "ui/native_host.h"
 #include "ui/portable/geometry.h"
+#include "ui/resource_cache.h"
 #include "ui/ui_defs.h"
 
 namespace DuiLib {
@@ -29,22 +32,22 @@ class CPaintManagerUI {
   CPaintManagerUI& operator=(const CPaintManagerUI&) = delete;
 
   // --- process-wide state ---
-  static void SetInstance(HINSTANCE instance);
-  static HINSTANCE GetInstance();
+  static void SetInstance(HINSTANCE instance) { CResourceCacheUI::SetInstance(instance); }
+  static HINSTANCE GetInstance() { return CResourceCacheUI::GetInstance(); }
   // Appends a backslash unless the path already ends in "\" or "/".
-  static void SetResourcePath(const std::wstring& path);
-  static const std::wstring& GetResourcePath();
+  static void SetResourcePath(const std::wstring& path) { CResourceCacheUI::SetResourcePath(path); }
+  static const std::wstring& GetResourcePath() { return CResourceCacheUI::GetResourcePath(); }
   // Gets and dispatches messages until WM_QUIT; returns its exit code.
   static int MessageLoop();
   // Lets the paint managers of toolkit windows filter msg; true when it was consumed.
   static bool TranslateMessage(const MSG* msg);
-  // Releases the shared fonts and images.
-  static void Term();
+  // Releases the shared fonts.
+  static void Term() { CResourceCacheUI::Term(); }
 
   // --- window ---
   void Init(HWND hWnd);
   HWND GetPaintWindow() const { return m_hWndPaint; }
-  POINT GetMousePos() const { return m_ptLastMousePos; }
+  POINT GetMousePos() const { return m_input.GetMousePos(); }
   SIZE GetClientSize() const;
 
   // --- window settings (root element attributes) ---
@@ -70,17 +73,22 @@ class CPaintManagerUI {
   // Adds or replaces font id: face copied into the default GUI font's description, height
   // -size, bold adds 700 to the weight.
   HFONT AddFont(int id, const std::wstring& face, int size, bool bold, bool underline, bool italic,
-                bool shared = false);
-  HFONT GetFont(int id);                   // -1 or an unknown id: the default font
-  const TFontInfo* GetFontInfo(int id);    // never null
-  const TFontInfo* GetDefaultFontInfo();
+                bool shared = false) {
+    return m_resources.AddFont(id, face, size, bold, underline, italic, shared);
+  }
+  HFONT GetFont(int id) { return m_resources.GetFont(id); }  // -1 or an unknown id: the default font
+  const TFontInfo* GetFontInfo(int id) { return m_resources.GetFontInfo(id); }  // never null
+  const TFontInfo* GetDefaultFontInfo() { return m_resources.GetDefaultFontInfo(); }
 
   // --- images ---
   // Loads (once) and caches by name: resource directory + name, else the name as given, or a
   // resource of type when type is not empty. Null when it cannot be found or decoded.
   const TImageInfo* GetImageEx(const std::wstring& name, const std::wstring& type = L"", DWORD mask = 0,
-                               bool hsl = false);
-  const TImageInfo* GetImage(const std::wstring& name) const;
+                               bool hsl = false) {
+    (void)hsl;
+    return m_resources.GetImageEx(name, type, mask);
+  }
+  const TImageInfo* GetImage(const std::wstring& name) const { return m_resources.GetImage(name); }
 
   // --- default attribute lists by class name ---
   void AddDefaultAttributeList(const std::wstring& controlName, const std::wstring& list);
@@ -95,10 +103,10 @@ class CPaintManagerUI {
   void ReapObjects(CControlUI* control);
   bool InitControls(CControlUI* control, CControlUI* parent = nullptr);
 
-  CControlUI* GetFocus() const { return m_pFocus; }
-  void SetFocus(CControlUI* control);
-  CControlUI* GetHotControl() const { return m_pEventHover; }
-  CControlUI* GetClickTarget() const { return m_pEventClick; }
+  CControlUI* GetFocus() const { return m_input.GetFocus(); }
+  void SetFocus(CControlUI* control) { m_input.SetFocus(control); }
+  CControlUI* GetHotControl() const { return m_input.GetHotControl(); }
+  CControlUI* GetClickTarget() const { return m_input.GetClickTarget(); }
 
   // Marks the whole tree for layout and invalidates the window.
   void NeedUpdate();
@@ -113,7 +121,7 @@ class CPaintManagerUI {
   const std::uint32_t* GetOffscreenBits() const { return m_offscreenBits; }
   SIZE GetOffscreenSize() const { return m_offscreenSize; }
   // A memory DC compatible with the screen, for text measurement.
-  HDC GetMeasureDC();
+  HDC GetMeasureDC() { return m_resources.GetMeasureDC(); }
 
   // --- notifications ---
   bool AddNotifier(INotifyUI* notifier);
@@ -134,23 +142,17 @@ class CPaintManagerUI {
   bool MessageHandler(UINT uMsg, WPARAM wParam, LPARAM lParam, LRESULT& lRes);
 
   // The native edit box of the focused edit control (null when none is shown).
-  HWND GetNativeEditWindow() const { return m_hwndEdit.get(); }
-  void ShowNativeEdit(CEditUI* edit);
-  void HideNativeEdit();
+  HWND GetNativeEditWindow() const { return m_native.GetEditWindow(); }
+  void ShowNativeEdit(CEditUI* edit) { m_native.ShowEdit(edit); }
+  void HideNativeEdit() { m_native.HideEdit(); }
 
  private:
   void EnsureOffscreen(int cx, int cy);
   void LayoutIfNeeded(const RECT& rcClient);
   void RebuildNameMap();
-  void EventTo(CControlUI* control, int type, POINT pt, WPARAM wParam = 0, LPARAM lParam = 0);
-  void ShowToolTip();
-  void HideToolTip();
 
   HWND m_hWndPaint = nullptr;
   CControlUI* m_pRoot = nullptr;
-  CControlUI* m_pFocus = nullptr;
-  CControlUI* m_pEventHover = nullptr;
-  CControlUI* m_pEventClick = nullptr;
   std::unordered_map<std::wstring, CControlUI*> m_mNameHash;
   std::vector<INotifyUI*> m_aNotifiers;
   std::vector<IMessageFilterUI*> m_aPreMessageFilters;
@@ -160,13 +162,10 @@ class CPaintManagerUI {
 
   bool m_bUpdateNeeded = false;
   bool m_bFirstLayout = true;
-  bool m_bMouseTracking = false;
-  POINT m_ptLastMousePos{-1, -1};
 
   oku::GdiBitmap m_offscreen;
   std::uint32_t* m_offscreenBits = nullptr;
   SIZE m_offscreenSize{};
-  oku::MemoryDC m_hDcMeasure;
 
   // window settings
   SIZE m_szInitWindowSize{};
@@ -186,15 +185,11 @@ class CPaintManagerUI {
   DWORD m_dwDefaultLinkHoverFontColor = 0xFFD3215F;
   DWORD m_dwDefaultSelectedBkColor = 0xFFBAE4FF;
 
-  std::map<int, std::unique_ptr<TFontInfo>> m_fonts;
-  std::unique_ptr<TFontInfo> m_defaultFont;
-  std::map<std::wstring, std::unique_ptr<TImageInfo>> m_images;  // null entries: failed loads
-
-  oku::WindowHandle m_hwndTooltip;
-  bool m_bTooltipAdded = false;
-  oku::WindowHandle m_hwndEdit;
-  CEditUI* m_pEditOwner = nullptr;
-  oku::GdiBrush m_editBrush;
+  // The parts composed, in dependency order: the native windows take their font from the
+  // resources, the input routing uses the tooltip and the edit box.
+  CResourceCacheUI m_resources;
+  CNativeHostUI m_native{m_resources};
+  CInputRouterUI m_input{*this, m_native};
 };
 
 }  // namespace DuiLib
