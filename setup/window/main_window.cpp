@@ -19,7 +19,6 @@
 #include "setup/pipeline.h"
 #include "setup/pre_install_checks.h"
 #include "telemetry/event_reporter.h"
-#include "uninstall/self_delete.h"
 #include "resources/payload_ids.h"
 #include "workspace/payload.h"
 
@@ -80,10 +79,10 @@ CMainWindow::CMainWindow(bool isUpdateMode) : m_isUpdateMode(isUpdateMode) {}
 
 CMainWindow::~CMainWindow() = default;
 
+// The installer's only window: when it is gone the message loop ends.
 void CMainWindow::OnFinalMessage(HWND hWnd) {
   WindowImplBase::OnFinalMessage(hWnd);
   ::PostQuitMessage(0);
-  delete this;
 }
 
 void CMainWindow::InitWindow() {
@@ -424,8 +423,8 @@ std::wstring CMainWindow::GetWorkingDirectory() {
 void CMainWindow::WorkerStarting() { ++m_activeWorkers; }
 
 void CMainWindow::WorkerEnded() {
-  // Once the count reaches 0 the window may close and delete itself at any moment: read what
-  // the notice needs before.
+  // Once the count reaches 0 the window may close and window mode free it at any moment: read
+  // what the notice needs before.
   const HWND window = m_workerNotifyWindow.load();
   if (--m_activeWorkers == 0 && window) ::PostMessageW(window, kWorkersEndedMessage, 0, 0);
 }
@@ -435,9 +434,7 @@ void CMainWindow::InstallationFailed(int code) {
   if (window) ::PostMessageW(window, kInstallFailedMessage, static_cast<WPARAM>(static_cast<unsigned>(code)), 0);
 }
 
-void CMainWindow::SetExitCode(int code) {
-  if (m_exitCodeSink) *m_exitCodeSink = code;
-}
+void CMainWindow::SetExitCode(int code) { m_exitCode = code; }
 
 // The progress stops short of 100 %, nothing is launched, and the options view comes back with
 // the close and minimise buttons, the code and the log's place: the user may close or try again.
@@ -456,14 +453,6 @@ void CMainWindow::ShowFailureView(int code) {
   }
   ShowMessageSpacer();
   Relayout();
-}
-
-void CMainWindow::CleanUpOnClose() {
-  EventReporter::Instance().Uninit();
-  DeleteAllFilesInDirectory(GetWorkingDirectory());
-  const std::wstring installerCopy = oku::JoinPath(m_customInstallPath, L"mini_installer.exe");
-  if (oku::FileExists(installerCopy)) ::DeleteFileW(installerCopy.c_str());
-  CreateAndRunSelfDeleteDirScript(m_lanternDir);
 }
 
 LRESULT CMainWindow::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam, BOOL& bHandled) {
@@ -491,17 +480,17 @@ LRESULT CMainWindow::HandleCustomMessage(UINT uMsg, WPARAM wParam, LPARAM lParam
       OnDpiChanged(wParam, lParam);
       return WindowImplBase::HandleCustomMessage(uMsg, wParam, lParam, bHandled);
     case WM_CLOSE:
-      // Escape, Alt+F4, the system menu and the completion all arrive here. The cleanup below
-      // unloads the reporter and deletes the working directory, which a running pre-check or
-      // installation thread still uses (and destroying the window frees the objects they hold):
-      // while one runs, the close waits for the last of them to end.
+      // Escape, Alt+F4, the system menu and the completion all arrive here. Window mode's cleanup
+      // after the close unloads the reporter and deletes the working directory, which a running
+      // pre-check or installation thread still uses: while one runs, the close waits for the last
+      // of them to end.
       if (m_activeWorkers.load() > 0) {
         if (!m_closeDeferred) LogInfo(L"安装线程仍在运行，关闭窗口推迟到安装线程结束");
         m_closeDeferred = true;
         bHandled = TRUE;
         return 0;
       }
-      CleanUpOnClose();
+      m_closed = true;
       bHandled = FALSE;  // the default processing destroys the window
       return 0;
     case kWorkersEndedMessage:

@@ -1,7 +1,8 @@
 // The installer's window: the options view (directory, auto-start, install button) and the
 // progress view, built from main.xml. It hands the installation to the pipeline and the
 // pre-checks through InstallContext and learns about progress and the end from two posted
-// messages. Closing is held back while a worker thread runs (see HandleCustomMessage).
+// messages. Closing is held back while a worker thread runs (see HandleCustomMessage); the
+// cleanup after the close is window mode's, which owns the window.
 #pragma once
 
 #include <windows.h>
@@ -50,12 +51,16 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   void WorkerEnded() override;
   void InstallationFailed(int code) override;
 
-  // Set by the startup sequence before Create.
+  // Window mode's exit code: the last installation attempt's failure code, 0 after a success or
+  // when nothing was attempted.
+  int ExitCode() const { return m_exitCode; }
+  // True once a close request was carried out: no worker thread runs any more and the window has
+  // been destroyed (or is being destroyed).
+  bool HasClosed() const { return m_closed; }
+
+  // Set by window mode before Create.
   std::wstring m_lanternDir;
   std::wstring m_workingDir;
-  // Receives window mode's exit code: the last installation attempt's failure code, 0 after a
-  // success. Outlives the window.
-  int* m_exitCodeSink = nullptr;
 
  private:
   void SetupControls(int dpiX, int dpiY);
@@ -72,7 +77,6 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   bool ValidateInstallPath();
   void ShowMessageSpacer();
   void OnInstallBtnClick();
-  void CleanUpOnClose();
   void SetVisibleIfFound(const wchar_t* name, bool visible, const wchar_t* logLine = nullptr);
   void Relayout();
   void ApplyRoundedRegion();
@@ -99,4 +103,6 @@ class CMainWindow : public DuiLib::WindowImplBase, public InstallContext {
   std::atomic<int> m_activeWorkers{0};
   std::atomic<HWND> m_workerNotifyWindow{nullptr};
   bool m_closeDeferred = false;
+  bool m_closed = false;
+  int m_exitCode = 0;
 };
