@@ -32,8 +32,8 @@ std::wstring ShippedResources() {
   return path;
 }
 
-// The real window under its own class name, so that nothing looking for "OkuSetup" finds it, and
-// kept alive past its last message so the test can delete it.
+// The real window under its own class name, so that nothing looking for "OkuSetup" finds it; its
+// last message does not end the test's message loop (no quit message).
 class ProbedWindow : public CMainWindow {
  public:
   ProbedWindow() : CMainWindow(false) {}
