@@ -90,23 +90,23 @@ class TreeRemoval {
 
   // Before a directory is listed: the root (isLink: it is a link, which is not listed) and every
   // plain directory inside it. False gives up on that directory: it stays, and the removal fails.
-  virtual bool OnEnterDirectory(const std::wstring& path, bool isLink);
+  [[nodiscard]] virtual bool OnEnterDirectory(const std::wstring& path, bool isLink);
   // The directory could not be listed (FindFirstFileW's error). True still removes it.
-  virtual bool OnListingFailed(const std::wstring& path, DWORD error);
+  [[nodiscard]] virtual bool OnListingFailed(const std::wstring& path, DWORD error);
   // False leaves the entry at path alone; the directory holding it then stays.
   virtual bool Accepts(const std::wstring& path);
   // A file or a link to a file: DeleteFileW, on failure OnEntryFailed.
-  virtual bool RemoveFile(const std::wstring& path, const DirectoryEntry& entry);
+  [[nodiscard]] virtual bool RemoveFile(const std::wstring& path, const DirectoryEntry& entry);
   // A link to a directory inside the tree, removed as the link: RemoveDirectoryW, on failure
   // OnEntryFailed. Its target is never listed.
-  virtual bool RemoveDirectoryLink(const std::wstring& path);
+  [[nodiscard]] virtual bool RemoveDirectoryLink(const std::wstring& path);
   // The per-file failure: the entry at path could not be deleted (error: the failing call's).
   // True when the hook dealt with it; false makes the removal fail.
-  virtual bool OnEntryFailed(const std::wstring& path, DWORD error);
+  [[nodiscard]] virtual bool OnEntryFailed(const std::wstring& path, DWORD error);
   // After every entry of the directory was dealt with.
   virtual void OnDirectoryListed(const std::wstring& path, const TreeCounts& counts);
   // The emptied directory itself, or the root when it is a link: RemoveDirectoryW.
-  virtual bool RemoveEmptiedDirectory(const std::wstring& path, bool isLink);
+  [[nodiscard]] virtual bool RemoveEmptiedDirectory(const std::wstring& path, bool isLink);
 
  protected:
   [[nodiscard]] bool resetsFiles() const noexcept { return reset_ == Reset::kFilesAndDirectories; }

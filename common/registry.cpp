@@ -22,35 +22,35 @@ std::wstring UnknownError(LONG code) { return L"未知错误，错误码：" + o
 
 std::wstring GetRegistryOpenErrorText(LONG code) {
   switch (code) {
-    case 0: return L"操作成功";
-    case 2: return L"找不到指定的注册表项";
-    case 5: return L"拒绝访问（权限不足）";
-    case 6: return L"无效的句柄";
-    case 8:
-    case 14: return L"内存不足";
-    case 87: return L"无效的参数";
-    case 123: return L"注册表项名无效";
-    case 1009: return L"注册表数据库格式错误";
-    case 1011: return L"无法打开注册表项";
-    case 1013: return L"无法写入注册表";
-    case 1015: return L"注册表损坏";
-    case 1018: return L"注册表项已被删除";
+    case ERROR_SUCCESS: return L"操作成功";
+    case ERROR_FILE_NOT_FOUND: return L"找不到指定的注册表项";
+    case ERROR_ACCESS_DENIED: return L"拒绝访问（权限不足）";
+    case ERROR_INVALID_HANDLE: return L"无效的句柄";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return L"内存不足";
+    case ERROR_INVALID_PARAMETER: return L"无效的参数";
+    case ERROR_INVALID_NAME: return L"注册表项名无效";
+    case ERROR_BADDB: return L"注册表数据库格式错误";
+    case ERROR_CANTOPEN: return L"无法打开注册表项";
+    case ERROR_CANTWRITE: return L"无法写入注册表";
+    case ERROR_REGISTRY_CORRUPT: return L"注册表损坏";
+    case ERROR_KEY_DELETED: return L"注册表项已被删除";
     default: return UnknownError(code);
   }
 }
 
 std::wstring GetRegistryWriteErrorText(LONG code) {
   switch (code) {
-    case 0: return L"操作成功";
-    case 2: return L"找不到指定的注册表项";
-    case 5: return L"拒绝访问（权限不足）";
-    case 6: return L"无效的句柄";
-    case 8:
-    case 14: return L"内存不足";
-    case 19: return L"介质为写保护状态";
-    case 87: return L"无效的参数";
-    case 234: return L"缓冲区太小，数据未能完全写入";
-    case 1013: return L"无法写入注册表";
+    case ERROR_SUCCESS: return L"操作成功";
+    case ERROR_FILE_NOT_FOUND: return L"找不到指定的注册表项";
+    case ERROR_ACCESS_DENIED: return L"拒绝访问（权限不足）";
+    case ERROR_INVALID_HANDLE: return L"无效的句柄";
+    case ERROR_NOT_ENOUGH_MEMORY:
+    case ERROR_OUTOFMEMORY: return L"内存不足";
+    case ERROR_WRITE_PROTECT: return L"介质为写保护状态";
+    case ERROR_INVALID_PARAMETER: return L"无效的参数";
+    case ERROR_MORE_DATA: return L"缓冲区太小，数据未能完全写入";
+    case ERROR_CANTWRITE: return L"无法写入注册表";
     default: return UnknownError(code);
   }
 }
@@ -144,7 +144,8 @@ void RecordLogPath(const std::wstring& finalPath) {
   if (fileName.find(L"uninstall") == std::wstring::npos && fileName.find(L"install") != std::wstring::npos) {
     valueName = kInstallLogPathValue;
   }
-  SetRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, valueName, REG_SZ,
-                   reinterpret_cast<const BYTE*>(finalPath.c_str()),
-                   static_cast<DWORD>(finalPath.size() * sizeof(wchar_t)));
+  // Best effort: the helper reported a failure and the run ends anyway.
+  (void)SetRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, valueName, REG_SZ,
+                         reinterpret_cast<const BYTE*>(finalPath.c_str()),
+                         static_cast<DWORD>(finalPath.size() * sizeof(wchar_t)));
 }

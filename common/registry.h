@@ -8,12 +8,12 @@
 
 // Creates or opens root\keyPath with KEY_WRITE and sets the value (null name: the default value).
 // True when the value was written.
-bool SetRegistryValue(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD type,
-                      const BYTE* data, DWORD size);
+[[nodiscard]] bool SetRegistryValue(HKEY root, const std::wstring& keyPath, const wchar_t* valueName,
+                                    DWORD type, const BYTE* data, DWORD size);
 // True when the value existed and was deleted.
 bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 // True only when the key existed and was deleted with everything below it.
-bool DeleteRegistryKeyTree(HKEY root, const std::wstring& keyPath);
+[[nodiscard]] bool DeleteRegistryKeyTree(HKEY root, const std::wstring& keyPath);
 // The value's text (bounded by the size the registry returned), empty when anything fails.
 std::wstring ReadRegistryString(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 
@@ -22,8 +22,9 @@ std::wstring GetRegistryOpenErrorText(LONG code);
 std::wstring GetRegistryWriteErrorText(LONG code);
 
 // Convenience writers for the two value kinds the programs store. REG_SZ is written with its NUL.
-bool SetRegistryString(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, const std::wstring& text);
-bool SetRegistryDword(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD value);
+[[nodiscard]] bool SetRegistryString(HKEY root, const std::wstring& keyPath, const wchar_t* valueName,
+                                     const std::wstring& text);
+[[nodiscard]] bool SetRegistryDword(HKEY root, const std::wstring& keyPath, const wchar_t* valueName, DWORD value);
 
 // Stores a session log's final path (what CloseLogFile returned) in the product key, without a
 // NUL: as "OkuInstallLogPath" when the file name contains "install" but not "uninstall", else as

@@ -37,7 +37,7 @@ class SessionLog {
   SessionLog& operator=(const SessionLog&) = delete;
 
   // The file stream: a Win32 handle written with whole lines, each passed to the system at once.
-  bool OpenStream(const std::wstring& path);
+  [[nodiscard]] bool OpenStream(const std::wstring& path);
   void WriteBytes(const std::string& bytes);
   void CloseStream();
   bool StreamGood() const { return file_ && !failed_; }

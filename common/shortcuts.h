@@ -33,8 +33,8 @@ std::vector<ShortcutInfo> FindShortcutsInFolder(const std::wstring& executableNa
 // The location's folder, or empty when it is unknown or not available.
 std::wstring GetShortcutFolder(ShortcutLocation location);
 // The link's raw target path. False (targetPath untouched) when the link cannot be read.
-bool ResolveShortcutTarget(const std::wstring& shortcutPath, std::wstring& targetPath);
+[[nodiscard]] bool ResolveShortcutTarget(const std::wstring& shortcutPath, std::wstring& targetPath);
 // Deletes the shortcut file; a taskbar shortcut is unpinned first (its file goes either way).
 void DeleteShortcut(const ShortcutInfo& info);
 // True when the taskbar's pinned list removed the shortcut.
-bool UnpinFromTaskbar(const ShortcutInfo& info);
+[[nodiscard]] bool UnpinFromTaskbar(const ShortcutInfo& info);

@@ -36,8 +36,9 @@ inline DWORD GetWindowsMajorVersion() { return GetWindowsVersionPart(0); }
 // "major.minor.build" or "unknown".
 std::string GetOSVersionString();
 // Logs processor, binary type and size of the product installer; false when it is missing.
-bool LogInstallerFileInfo(const std::wstring& path);
+[[nodiscard]] bool LogInstallerFileInfo(const std::wstring& path);
 bool HasInstallPermission(const std::wstring& path);
 bool IsProcessElevated();
-// True when fewer than 1 GiB are available to the caller on the path's volume.
+// True means "too little space": fewer than 1 GiB is free for the caller on the path's volume.
+// False when there is enough, and also when the path or its volume cannot be examined.
 bool checkDiskSpace(const wchar_t* path);

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
 #include <vector>
 
 #include "common/file_system.h"
@@ -158,21 +159,23 @@ bool ReadDeltaManifest(const std::wstring& workingDir, DeltaManifest& manifest) 
       return false;
     }
   }
-  switch (ParseDeltaManifest(text, manifest)) {
+  DeltaManifest parsed;
+  switch (ParseDeltaManifest(text, parsed)) {
     case ManifestError::MissingHash:
       LogError(L"[Delta] manifest.json 缺少必要字段");
       return false;
     case ManifestError::UnsafeFileListEntry:
       LogError(L"[Delta] manifest.json file_list 含有不安全的路径（安装目录之外或设备名），拒绝: " +
-               manifest.refused_entry);
+               parsed.refused_entry);
       return false;
     case ManifestError::None:
       break;
   }
-  if (!manifest.file_list.empty() || text.find("\"file_list\"") != std::string::npos) {
-    LogInfo(L"[Delta] manifest file_list: " + ToWide(static_cast<std::uint64_t>(manifest.file_list.size())) +
+  if (!parsed.file_list.empty() || text.find("\"file_list\"") != std::string::npos) {
+    LogInfo(L"[Delta] manifest file_list: " + ToWide(static_cast<std::uint64_t>(parsed.file_list.size())) +
             L" 个文件");
   }
+  manifest = std::move(parsed);
   return true;
 }
 
@@ -402,7 +405,8 @@ int QuietInstallIncremental(HMODULE module, const std::wstring& workingDir, bool
   if (code == kDeltaOk) {
     LogInfo(L"[Delta] 增量安装成功，更新卸载器和注册表");
     ::CopyFileW(JoinPath(workingDir, L"OkuUninstall.exe").c_str(), (installDir + L"\\OkuUninstall.exe").c_str(), FALSE);
-    MoveUninstaller(installDir);
+    // Best effort: a failure was logged; the update's result stays the patch's.
+    (void)MoveUninstaller(installDir);
     WriteVersionRecord(oku::WideFromUtf8(ReadVersionFile(workingDir.c_str())));
     WriteInstallerName();
   }

@@ -22,13 +22,18 @@ constexpr int kDeltaManifestFailed = 206;
 // True when the module carries the update-package marker (data resource 130).
 bool HasDeltaPayload(HMODULE module);
 // The incremental branch of the silent installation; returns its result code.
-int QuietInstallIncremental(HMODULE module, const std::wstring& workingDir, bool isKill);
-int ApplyDeltaPackage(HMODULE module, const std::wstring& workingDir, const std::wstring& installDir);
-bool ReadDeltaManifest(const std::wstring& workingDir, DeltaManifest& manifest);
-bool RepackBaseArchive(const std::wstring& installDir, const std::wstring& workingDir, std::wstring& archivePath);
+[[nodiscard]] int QuietInstallIncremental(HMODULE module, const std::wstring& workingDir, bool isKill);
+[[nodiscard]] int ApplyDeltaPackage(HMODULE module, const std::wstring& workingDir, const std::wstring& installDir);
+// Reads workingDir\manifest.json (logging why it was refused); manifest is untouched on failure.
+[[nodiscard]] bool ReadDeltaManifest(const std::wstring& workingDir, DeltaManifest& manifest);
+// Packs the installed browser files into workingDir\chrome.7z; archivePath is set only on success.
+[[nodiscard]] bool RepackBaseArchive(const std::wstring& installDir, const std::wstring& workingDir,
+                                     std::wstring& archivePath);
 std::wstring ComputeFileSha256(const std::wstring& path);
-bool ApplyZucchiniPatch(const std::wstring& workingDir, const std::wstring& oldArchive, std::wstring& newArchivePath);
-int RunSetupWithArchive(const std::wstring& workingDir, const std::wstring& archive);
+// Patches oldArchive into workingDir\new_chrome.7z; newArchivePath is set only on success.
+[[nodiscard]] bool ApplyZucchiniPatch(const std::wstring& workingDir, const std::wstring& oldArchive,
+                                      std::wstring& newArchivePath);
+[[nodiscard]] int RunSetupWithArchive(const std::wstring& workingDir, const std::wstring& archive);
 
 // Caps the wait for each tool (tests of the timeout); 0 restores the waits of the table.
 void SetDeltaToolWaitLimitForTesting(DWORD milliseconds);

@@ -20,8 +20,9 @@ namespace {
 constexpr DWORD kPathChars = 260;
 constexpr DWORD kPathBytes = kPathChars * sizeof(wchar_t);
 
+// Best effort, as every writer here: the registry helper logged a failure and the run goes on.
 void WriteString(const wchar_t* key, const wchar_t* name, const std::wstring& text) {
-  SetRegistryString(HKEY_CURRENT_USER, key, name, text);
+  (void)SetRegistryString(HKEY_CURRENT_USER, key, name, text);
 }
 
 // Text of registry data bounded by its byte count (the data need not end with a NUL).
@@ -64,14 +65,17 @@ void WriteInstallPathRecords(const std::wstring& installPath) {
 
 void RegisterUrlProtocol(const std::wstring& installPath) {
   WriteString(kUrlProtocolKey, nullptr, L"okucompass");
-  SetRegistryValue(HKEY_CURRENT_USER, kUrlProtocolKey, kUrlProtocolValue, REG_SZ, reinterpret_cast<const BYTE*>(L""), 0);
+  // Best effort: a failure was logged by the helper.
+  (void)SetRegistryValue(HKEY_CURRENT_USER, kUrlProtocolKey, kUrlProtocolValue, REG_SZ,
+                         reinterpret_cast<const BYTE*>(L""), 0);
   const std::wstring command =
       oku::FormatWide(L"\"%ls\\%ls\" \"%%1\"", installPath.c_str(), L"oku.compass.exe");
   WriteString(kUrlProtocolCommandKey, nullptr, command);
 }
 
 void WriteInstallAutoLaunch(bool autoLaunch) {
-  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, kInstallAutoLaunchValue, autoLaunch ? 1 : 0);
+  // Best effort: a failure was logged by the helper.
+  (void)SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, kInstallAutoLaunchValue, autoLaunch ? 1 : 0);
 }
 
 void UpdateAutoLaunchRegistry(const std::wstring& installPath, bool createWhenMissing) {
@@ -132,7 +136,8 @@ void SetAutoStart(const std::wstring& installPath, bool autoStart) {
   if (autoStart) {
     WriteString(kRunRegistryKey, kAutoStartValueName, AutoStartCommand(installPath));
   } else {
-    DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+    // False also when there was no value to delete; a failure was logged by the helper.
+    (void)DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
   }
 }
 
@@ -173,10 +178,12 @@ void WriteInstallerName() {
 void RollBackInstallerName(const std::wstring& backup) {
   if (!backup.empty()) {
     LogInfo(L"Rolling back InstallerName to: " + backup);
-    SetRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue, backup);
+    // Best effort: a failure was logged by the helper.
+    (void)SetRegistryString(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue, backup);
   } else {
     LogInfo(L"Deleting InstallerName registry value (no original value existed)");
-    DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue);
+    // False also when there was no value to delete.
+    (void)DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, kInstallerNameValue);
   }
 }
 
@@ -197,14 +204,15 @@ bool PointsInto(const std::wstring& text, const std::wstring& installPath) {
 
 void RollBackNewInstallation(const std::wstring& installPath) {
   LogInfo(L"新安装失败，回滚本次写入的记录: " + installPath);
+  // Best effort throughout: a value this run never wrote is missing, a failure was logged.
   for (const wchar_t* name : {kInstallPathValue, kUninstallStringValue, kVersionValue, kInstallAutoLaunchValue}) {
-    DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, name);
+    (void)DeleteRegistryValue(HKEY_CURRENT_USER, kProductRegistryKey, name);
   }
   if (PointsInto(ReadRegistryString(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName), installPath)) {
-    DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+    (void)DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
   }
   if (PointsInto(ReadRegistryString(HKEY_CURRENT_USER, kUrlProtocolCommandKey, L""), installPath)) {
-    DeleteRegistryKeyTree(HKEY_CURRENT_USER, kUrlProtocolKey);
+    (void)DeleteRegistryKeyTree(HKEY_CURRENT_USER, kUrlProtocolKey);
   }
   for (const std::wstring& uninstaller :
        {installPath + L"\\uninstall\\OkuUninstall.exe", installPath + L"\\OkuUninstall.exe"}) {
@@ -214,7 +222,8 @@ void RollBackNewInstallation(const std::wstring& installPath) {
 }
 
 void WriteQuietSilentInstall(const std::wstring& /*installPath*/) {
-  SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, kQuietSilentInstallValue, 1);
+  // Best effort: a failure was logged by the helper.
+  (void)SetRegistryDword(HKEY_CURRENT_USER, kProductRegistryKey, kQuietSilentInstallValue, 1);
 }
 
 std::wstring ReadInstallPath() {

@@ -77,7 +77,8 @@ void StartInstallation(InstallContext& context) {
     return;
   }
   SetFinalLogPath(installDir);
-  EndLeftoverProductInstaller(installDir);
+  // Best effort: a leftover that cannot be ended was logged, and the file it holds cannot be replaced.
+  (void)EndLeftoverProductInstaller(installDir);
 
   HMODULE self = ::GetModuleHandleW(nullptr);
   if (!UseAdministratorMode(context)) {
@@ -102,7 +103,8 @@ void StartInstallation(InstallContext& context) {
   } else {
     LogInfo(L"[UI-StartInstallation] 管理员模式，跳过文件复制");
     // The elevated copy script copies the install files from the working directory: put them there.
-    ExtractResources(self, kWindowInstallFiles, workingDir);
+    // Best effort, as before: the extraction logs its own summary and failures.
+    (void)ExtractResources(self, kWindowInstallFiles, workingDir);
     EventReporter::Instance().Report("setup_extract_install_files_start",
                                      {{"skip_reason", "admin_mode"}, {"install_path", Utf8FromWide(installDir)}});
   }
@@ -129,7 +131,7 @@ DWORD InstallThreadProc(InstallContext& context) {
   // In administrator mode the elevated copy script places the uninstaller.
   if (!admin && !MoveUninstaller(installDir)) {
     LogInfo(L"移动卸载器失败，停止安装！");
-    ReportInstallerFailed("move_uninstaller_failed", {{"error_code", "1004"}});
+    ReportInstallerFailed("move_uninstaller_failed", {{"error_code", std::to_string(kQuietMoveUninstallerFailed)}});
     if (isNewInstall) RollBackNewInstallation(installDir);
     context.InstallationFailed(kQuietMoveUninstallerFailed);
     return 0;

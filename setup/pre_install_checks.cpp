@@ -229,7 +229,8 @@ class EarlierInstallationRemoval : public oku::TreeRemoval {
 
 void DeleteAllFilesInDirectory(const std::wstring& dir) {
   EarlierInstallationRemoval removal;
-  oku::RemoveTree(dir, removal);
+  // Best effort: every entry that could not go was logged by the removal.
+  (void)oku::RemoveTree(dir, removal);
 }
 
 bool CheckRegistryState(const std::wstring& installDir) {

@@ -9,8 +9,8 @@
 
 class InstallContext;
 
-bool CheckUninstallerNotRunning();
-bool CheckProductNotRunning();
+[[nodiscard]] bool CheckUninstallerNotRunning();
+[[nodiscard]] bool CheckProductNotRunning();
 // True when the product version that would be installed is older than the recorded "pv". Reads
 // the version of workingDir\mini_installer.exe (deleting it afterwards) or of this executable.
 bool IsDowngradeFrom(const std::wstring& workingDir);
@@ -21,7 +21,7 @@ void RemoveOldInstallationByShortcuts(const std::wstring& installDir);
 // Deletes dir and everything in it; links inside are removed as links, never followed.
 void DeleteAllFilesInDirectory(const std::wstring& dir);
 // True when the product key is absent or describes installDir; otherwise deletes it (false if that fails).
-bool CheckRegistryState(const std::wstring& installDir);
+[[nodiscard]] bool CheckRegistryState(const std::wstring& installDir);
 
 // The window-bound steps.
 bool IsDowngrade(InstallContext& context);
@@ -29,4 +29,4 @@ bool IsDowngrade(InstallContext& context);
 DWORD PreInstallThreadProc(InstallContext& context);
 // Registry step: on success StartInstallation, otherwise the progress stops and the options view returns.
 void CheckRegistryAndInstall(InstallContext& context);
-bool CheckRegistryState(InstallContext& context);
+[[nodiscard]] bool CheckRegistryState(InstallContext& context);

@@ -125,7 +125,8 @@ int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs) {
   std::wstring commandLine = L"\"" + exe + L"\"  --verbose-logging --log-file=\"" + logPath + L"\" ";
   if (commandLine.size() > 2047) commandLine.resize(2047);
   LogInfo(L"installerPathStr: " + commandLine);
-  LogInstallerFileInfo(exe);
+  // Diagnostics only: a missing installer was logged and fails to start just below.
+  (void)LogInstallerFileInfo(exe);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);

@@ -20,19 +20,19 @@ struct InstallerLauncher {
 };
 
 // Moves D\OkuUninstall.exe into D\uninstall, replacing an older copy.
-bool MoveUninstaller(const std::wstring& installDir);
+[[nodiscard]] bool MoveUninstaller(const std::wstring& installDir);
 // Not elevated: RunMiniInstaller. Elevated: the copy script, started with "runas" from the
 // working directory, which must then hold the install files.
-int LaunchMiniInstaller(const InstallerLauncher& launcher, const std::wstring& installDir,
+[[nodiscard]] int LaunchMiniInstaller(const InstallerLauncher& launcher, const std::wstring& installDir,
                         const std::wstring& workingDir);
 // A product installer still running from D\mini_installer.exe was started by an interrupted
 // earlier run (one installer runs at a time) and holds that file: waits up to waitMs for it to
 // end, then terminates it. True when none is left.
-bool EndLeftoverProductInstaller(const std::wstring& installDir, DWORD waitMs = kLeftoverInstallerWaitMs);
+[[nodiscard]] bool EndLeftoverProductInstaller(const std::wstring& installDir, DWORD waitMs = kLeftoverInstallerWaitMs);
 // Starts D\mini_installer.exe, waits up to five minutes (terminating it then), and
 // returns its exit code, 1002 or 1003. waitMs exists for tests of the timeout; the installer
 // always uses the default.
-int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs = kMiniInstallerWaitMs);
+[[nodiscard]] int RunMiniInstaller(const std::wstring& installDir, DWORD waitMs = kMiniInstallerWaitMs);
 // D\oku.compass.exe unless the product already runs.
 void LaunchInstalledProduct(const std::wstring& installDir);
 // The working directory's version.txt as written to the "version" record (logging every step);

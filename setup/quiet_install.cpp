@@ -178,7 +178,8 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   EventScope copyScope("setup_copy_install_files_start", "setup_copy_install_files_completed", nullptr,
                        {{"install_path", Utf8FromWide(installDir)}, {"temp_dir", Utf8FromWide(workingDir)}});
   LogInfo(L"[Step3.1] 复制 mini_installer.exe");
-  EndLeftoverProductInstaller(installDir);
+  // Best effort: a leftover that cannot be ended was logged; the copy below then fails on the file it holds.
+  (void)EndLeftoverProductInstaller(installDir);
   if (!CopyFileWithReport(sourceInstaller, targetInstaller).success) {
     copyScope.SetError("mini_installer_copy_failed");
     RemoveInstallerCopy(installDir);  // a partial copy
@@ -212,7 +213,8 @@ int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
   if (!isAutoLaunch) {
     // Asked for without auto-start: an existing Run value goes too.
     LogInfo(L"disable_autolaunch: 不设置开机自启动");
-    DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+    // False also when there was no value; a failure was logged and the installation goes on.
+    (void)DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
   } else {
     // A reinstall keeps the user's choice: an existing value is pointed at this directory, a
     // missing one is created only for a new installation.

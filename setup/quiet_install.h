@@ -9,4 +9,5 @@
 constexpr int kQuietNoPermission = 1006;
 constexpr int kQuietDiskSpace = 1007;
 
-int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill, const std::wstring& targetPath);
+[[nodiscard]] int QuietInstall(const std::wstring& workingDir, bool isAutoLaunch, bool isKill,
+                               const std::wstring& targetPath);

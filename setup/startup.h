@@ -7,4 +7,4 @@
 #include "setup/portable/install_options.h"
 
 // Returns the process exit code.
-int RunStartupSequence(const InstallOptions& options, DWORD startTick, HINSTANCE instance);
+[[nodiscard]] int RunStartupSequence(const InstallOptions& options, DWORD startTick, HINSTANCE instance);

@@ -15,4 +15,4 @@ struct WindowModeSettings {
 // Runs the window until it has closed and returns window mode's exit code: 0 after a successful
 // installation or when the user closed before installing, the failure's code when the last
 // installation attempt failed, 1008 when the window could not be created.
-int RunWindowMode(const WindowModeSettings& settings);
+[[nodiscard]] int RunWindowMode(const WindowModeSettings& settings);

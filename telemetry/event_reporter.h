@@ -20,7 +20,7 @@ class EventReporter {
 
   // Loads directory\lantern_sdk.dll and initialises it (flushing the queue); true when
   // initialised. A failed Init leaves no library of that directory loaded.
-  bool Init(const std::wstring& directory);
+  [[nodiscard]] bool Init(const std::wstring& directory);
   void Report(const std::string& name, const EventParams& params);
   void Uninit();
   // The end of reporting for the process, after the session log is closed: Uninit, queued events

@@ -37,7 +37,7 @@ class TesselBinding {
   // Loads directory\tessel.dll (a null directory gives 7; an empty one means the program's own
   // directory) and calls its init export once; a load status code. The library stays loaded
   // until Release.
-  int Init(const std::string& appKey, TesselLogCallback log, const std::string& channel,
+  [[nodiscard]] int Init(const std::string& appKey, TesselLogCallback log, const std::string& channel,
            std::map<std::string, std::string> parameters, const std::string& version, bool flag,
            const wchar_t* directory);
   // The cached identifier, asking the library while the cache is empty; nullopt only when the
@@ -53,7 +53,7 @@ class TesselBinding {
 
  private:
   TesselBinding() = default;
-  int LoadLibraryFrom(const wchar_t* directory);
+  [[nodiscard]] int LoadLibraryFrom(const wchar_t* directory);
   FARPROC Export(const char* name) const;
 
   std::mutex initLock_;
@@ -94,7 +94,7 @@ class TesselManager {
   TesselManager(const TesselManager&) = delete;
   TesselManager& operator=(const TesselManager&) = delete;
 
-  bool InitSdk();
+  [[nodiscard]] bool InitSdk();
   static void __cdecl OnTesselLog(const char* message);
   static void __cdecl OnTesselRecv(const char* identifier);
 

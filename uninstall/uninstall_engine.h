@@ -29,22 +29,23 @@ class UninstallEngine {
                   DWORD setup_wait_ms = kSetupWaitMs);
 
   // 0 removed, 1 removal not confirmed, 4 or 5 preparation failed (nothing removed).
-  int Run();
+  [[nodiscard]] int Run();
   // 6 ready (installation path and pv read), 4 product could not be stopped, 5 registry values missing.
-  int StopRunningProduct();
+  [[nodiscard]] int StopRunningProduct();
   // True when the component's uninstaller ended by itself and its uninstall entry is gone. A
   // setup.exe running from inside the installation directory (by its image path) stops it with 60.
-  bool RunProductUninstall();
+  [[nodiscard]] bool RunProductUninstall();
   // Starts "\"path\" arguments" and waits for it up to the setup wait limit; its exit code, 20
   // when it cannot start. One still running then is terminated and awaited, the timeout is
   // reported, timedOut (when given) is set and kSetupTimeoutExitCode returned.
-  int RunUninstallProcess(const std::wstring& path, const std::wstring& arguments, bool* timedOut = nullptr);
+  [[nodiscard]] int RunUninstallProcess(const std::wstring& path, const std::wstring& arguments,
+                                        bool* timedOut = nullptr);
   // True when "UninstallString" of the component's uninstall key is empty or missing.
   bool IsUninstallEntryGone();
   // Logs the component's exit code; 60 and 333 show a box unless silent_oku; 20 runs the cleanup.
   void HandleSetupExitCode(DWORD code);
 
-  bool DeleteRegistryEntries();
+  [[nodiscard]] bool DeleteRegistryEntries();
   void CleanupInstallDirectory();
 
   // The component uninstaller's argument text for the current options and installation path.

@@ -4,4 +4,4 @@
 
 // Returns the process exit code: 1 when the program's own path or the working directory cannot be
 // had, 0 otherwise (the removal result travels in the log and the events).
-int RunUninstaller();
+[[nodiscard]] int RunUninstaller();

@@ -30,14 +30,16 @@ struct CopyResult {
   std::wstring errorText;
 };
 
-bool ExtractResource(HMODULE module, std::uint32_t id, const std::wstring& targetPath);
-bool ExtractResourceToDirectory(HMODULE module, const ResourceEntry& entry, const std::wstring& directory);
-BatchExtractResult ExtractResources(HMODULE module, const ResourceEntry* entries, int count, const std::wstring& directory);
+[[nodiscard]] bool ExtractResource(HMODULE module, std::uint32_t id, const std::wstring& targetPath);
+[[nodiscard]] bool ExtractResourceToDirectory(HMODULE module, const ResourceEntry& entry,
+                                              const std::wstring& directory);
+[[nodiscard]] BatchExtractResult ExtractResources(HMODULE module, const ResourceEntry* entries, int count,
+                                                 const std::wstring& directory);
 // The same for a whole group: its element count comes with it.
-inline BatchExtractResult ExtractResources(HMODULE module, std::span<const ResourceEntry> entries,
-                                           const std::wstring& directory) {
+[[nodiscard]] inline BatchExtractResult ExtractResources(HMODULE module, std::span<const ResourceEntry> entries,
+                                                         const std::wstring& directory) {
   return ExtractResources(module, entries.data(), static_cast<int>(entries.size()), directory);
 }
-CopyResult CopyFileWithReport(const std::wstring& source, const std::wstring& destination);
+[[nodiscard]] CopyResult CopyFileWithReport(const std::wstring& source, const std::wstring& destination);
 std::wstring GetCopyErrorText(std::uint32_t error);
 std::uint64_t GetFileSizeBytes(const std::wstring& path);

@@ -23,7 +23,7 @@ enum class ManifestError { None, MissingHash, UnsafeFileListEntry };
 // Fills manifest from the file's bytes. An entry of "file_list" that FileListEntryKind calls
 // Refused refuses the whole manifest (UnsafeFileListEntry, the entry in refused_entry), so the
 // list can never make the installer read outside the installation directory or open a device.
-ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest);
+[[nodiscard]] ManifestError ParseDeltaManifest(std::string_view text, DeltaManifest& manifest);
 
 // The manifest's bytes: the four keys and "file_list" in this order, two-space indent, one list
 // entry a line (an empty list as "[]"), a final newline. Refuses (false, out untouched) a manifest
