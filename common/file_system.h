@@ -119,7 +119,7 @@ class TreeRemoval {
 // Removes root with everything below it, entries in listing order, each directory after its
 // contents. A link (at the root or inside) is removed as the link and never entered; every path
 // touched is root or lies below it. True when every step succeeded (or its hook dealt with it).
-bool RemoveTree(const std::wstring& root, TreeRemoval& removal);
+[[nodiscard]] bool RemoveTree(const std::wstring& root, TreeRemoval& removal);
 
 // Creates path and every missing directory above it ("\" and "/" separate; a drive such as "C:"
 // is never created). ERROR_SUCCESS also when it exists already; otherwise the Windows error, and

@@ -25,5 +25,8 @@ inline constexpr wchar_t kUrlProtocolKey[] = L"SOFTWARE\\Classes\\okucompass";
 inline constexpr wchar_t kUrlProtocolCommandKey[] = L"SOFTWARE\\Classes\\okucompass\\shell\\open\\command";
 inline constexpr wchar_t kUrlProtocolValue[] = L"URL Protocol";
 
+// The product's own key (written by its installer, removed by the uninstaller).
+inline constexpr wchar_t kProductOwnKey[] = L"SOFTWARE\\Velmora\\oku.compass";
+
 // The application key of the analytics and device-identifier libraries.
 inline constexpr char kAnalyticsAppKey[] = "0APP7Q2MXR4DLZ8K";

@@ -11,7 +11,7 @@
 [[nodiscard]] bool SetRegistryValue(HKEY root, const std::wstring& keyPath, const wchar_t* valueName,
                                     DWORD type, const BYTE* data, DWORD size);
 // True when the value existed and was deleted.
-bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
+[[nodiscard]] bool DeleteRegistryValue(HKEY root, const std::wstring& keyPath, const std::wstring& valueName);
 // True only when the key existed and was deleted with everything below it.
 [[nodiscard]] bool DeleteRegistryKeyTree(HKEY root, const std::wstring& keyPath);
 // The value's text (bounded by the size the registry returned), empty when anything fails.

@@ -7,6 +7,7 @@
 #include "common/handles.h"
 #include "common/paths.h"
 #include "common/portable/text.h"
+#include "common/product_names.h"
 #include "common/registry.h"
 #include "common/session_log.h"
 #include "telemetry/event_reporter.h"
@@ -69,9 +70,10 @@ bool DeleteRegistryEntries() {
   LogInfo(L"Deleting Oku registry entries...");
   // The product is gone: its auto-start entry would start a missing program at every logon, also
   // when the URL-protocol key went missing earlier.
-  DeleteRegistryValue(HKEY_CURRENT_USER, L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run", L"oku.compass");
-  if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Classes\\okucompass")) return false;
-  return DeleteRegistryKeyTree(HKEY_CURRENT_USER, L"SOFTWARE\\Velmora\\oku.compass");
+  // A Run value that is already gone is no failure; a failed delete is logged by the helper.
+  (void)DeleteRegistryValue(HKEY_CURRENT_USER, kRunRegistryKey, kAutoStartValueName);
+  if (!DeleteRegistryKeyTree(HKEY_CURRENT_USER, kUrlProtocolKey)) return false;
+  return DeleteRegistryKeyTree(HKEY_CURRENT_USER, kProductOwnKey);
 }
 
 bool IsInstallerLeftoverName(const std::wstring& name) {

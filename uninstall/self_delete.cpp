@@ -166,7 +166,8 @@ int RunDirectoryRemoval(const std::vector<std::wstring>& arguments) {
     for (int attempt = 0; attempt < kRemovalAttempts && !IsLinkOrMissing(directory); ++attempt) {
       if (attempt > 0) ::Sleep(1000);
       oku::TreeRemoval quietly(oku::TreeRemoval::Reset::kFilesAndDirectories);
-      oku::RemoveTree(directory, quietly);
+      // Judged by what is left, below: a held file fails the removal and goes at the restart.
+      (void)oku::RemoveTree(directory, quietly);
       if (IsLinkOrMissing(directory)) break;
       // What a held file keeps goes at the next restart, the directory itself last of all.
       const std::vector<std::wstring> pending = PendingRestartDeletions();

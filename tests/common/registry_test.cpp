@@ -63,8 +63,8 @@ TEST_F(RegistryTest, KeyThatCannotBeCreatedWritesNothing) {
 }
 
 TEST_F(RegistryTest, DeleteValueAndKeyTree) {
-  SetRegistryDword(HKEY_CURRENT_USER, key_ + L"\\sub\\deeper", L"v", 1);
-  SetRegistryDword(HKEY_CURRENT_USER, key_, L"gone", 1);
+  EXPECT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, key_ + L"\\sub\\deeper", L"v", 1));
+  EXPECT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, key_, L"gone", 1));
 
   EXPECT_TRUE(DeleteRegistryValue(HKEY_CURRENT_USER, key_, L"gone"));
   EXPECT_FALSE(QueryRegistryValue(HKEY_CURRENT_USER, key_, L"gone").present);
@@ -81,12 +81,12 @@ TEST_F(RegistryTest, DeleteValueAndKeyTree) {
 TEST_F(RegistryTest, ReadStringCases) {
   const std::wstring exact259(259, L'a');
   const std::wstring exact260(260, L'b');
-  SetRegistryString(HKEY_CURRENT_USER, key_, L"s", L"147.0.7727.4985");
-  SetRegistryString(HKEY_CURRENT_USER, key_, L"259", exact259);
-  SetRegistryString(HKEY_CURRENT_USER, key_, L"260", exact260);
+  EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, key_, L"s", L"147.0.7727.4985"));
+  EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, key_, L"259", exact259));
+  EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, key_, L"260", exact260));
   // 520 bytes of text without a terminating NUL fill the buffer exactly.
-  SetRegistryValue(HKEY_CURRENT_USER, key_, L"full", REG_SZ, reinterpret_cast<const BYTE*>(exact260.c_str()), 520);
-  SetRegistryDword(HKEY_CURRENT_USER, key_, L"dword", 0x00410042);  // read as text regardless of type
+  EXPECT_TRUE(SetRegistryValue(HKEY_CURRENT_USER, key_, L"full", REG_SZ, reinterpret_cast<const BYTE*>(exact260.c_str()), 520));
+  EXPECT_TRUE(SetRegistryDword(HKEY_CURRENT_USER, key_, L"dword", 0x00410042));  // read as text regardless of type
 
   struct Case {
     const wchar_t* key;

@@ -27,7 +27,8 @@ int wmain(int argc, wchar_t** argv) {
     else if (arg == L"--setup-wait-ms" && i + 1 < argc) setupWaitMs = std::wcstoul(argv[++i], nullptr, 10);
   }
   if (!logDirectory.empty()) InitLog(logDirectory, L"engine.log");
-  if (!lantern.empty()) EventReporter::Instance().Init(lantern);
+  // The engine runs with or without analytics, as in the uninstaller; the tests read the outbox.
+  if (!lantern.empty()) (void)EventReporter::Instance().Init(lantern);
   int result = 0;
   {
     UninstallEngine engine(force, silentChrome, keepUserData, silentOku, setupWaitMs);

@@ -52,11 +52,11 @@ class Engine : public testing::Test {
     setup_ = install_ + L"\\" + kPv + L"\\Installer\\setup.exe";
     ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\product\\new\\setup.exe", setup_));
 
-    SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath", install_);
-    SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv", kPv);
-    SetRegistryString(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", L"\"" + setup_ + L"\" --uninstall");
-    SetRegistryString(HKEY_CURRENT_USER, std::wstring(kClassesKey) + L"\\shell\\open\\command", nullptr, L"x");
-    SetRegistryString(HKEY_CURRENT_USER, kVendorKey, L"dummy", L"x");
+    EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"OkuInstallPath", install_));
+    EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv", kPv));
+    EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", L"\"" + setup_ + L"\" --uninstall"));
+    EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, std::wstring(kClassesKey) + L"\\shell\\open\\command", nullptr, L"x"));
+    EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kVendorKey, L"dummy", L"x"));
 
     // The analytics library, so that the events arrive with their parameters.
     lantern_ = scratch_.Child(L"lantern");
@@ -189,7 +189,7 @@ TEST_F(Engine, FailedComponentUninstallCleansTheBareDirectory) {
   ::CreateDirectoryW((VersionFolder() + L"\\Installer").c_str(), nullptr);
   ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
   oku::test::WriteFileBytes(install_ + L"\\oku.compass.exe", "exe");
-  SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv", kPv);
+  EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kProductKey, L"pv", kPv));
   const EngineRun second = RunEngine(L"--keep-user-data");
   ASSERT_TRUE(second.finished);
   EXPECT_TRUE(oku::FileExists(setup_));
@@ -340,7 +340,7 @@ TEST_F(Engine, HungSetupIsTerminatedAndTheRemovalNotConfirmed) {
   ::SetEnvironmentVariableW(L"OKU_FAKE_SETUP_HANG_MS", std::to_wstring(kHangMs).c_str());
   for (const auto& c : cases) {
     SCOPED_TRACE(c.label);
-    SetRegistryString(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", L"\"" + setup_ + L"\" --uninstall");
+    EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kUninstallKey, L"UninstallString", L"\"" + setup_ + L"\" --uninstall"));
     ASSERT_TRUE(oku::test::CopyFileTo(oku::test::BinDirectory() + L"\\test-helpers\\fake\\setup.exe", setup_));
     ::SetEnvironmentVariableW(L"OKU_DEMO_SETUP_KEEP_ENTRY", c.removesEntry ? nullptr : L"1");
     const std::size_t outboxBefore = oku::test::ReadFileBytes(outbox_).size();
@@ -446,7 +446,7 @@ TEST_F(Engine, MissingClassesKeyLeavesTheVendorKeyUntouched) {
   oku::test::OpenTestLog(scratch_.path(), L"registry.log");
   ::RegDeleteTreeW(HKEY_CURRENT_USER, kClassesKey);
   constexpr wchar_t kRunKey[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Run";
-  SetRegistryString(HKEY_CURRENT_USER, kRunKey, L"oku.compass", L"\"C:\\gone\\oku.compass.exe\"");
+  EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kRunKey, L"oku.compass", L"\"C:\\gone\\oku.compass.exe\""));
   EXPECT_FALSE(DeleteRegistryEntries());
   EXPECT_TRUE(KeyExists(kVendorKey));
   // The product is gone either way: its auto-start value goes too.
@@ -454,7 +454,7 @@ TEST_F(Engine, MissingClassesKeyLeavesTheVendorKeyUntouched) {
   EXPECT_NE(oku::test::ReadTestLog(scratch_.Child(L"registry.log")).find(L"Registry key not found: " + std::wstring(kClassesKey)),
             std::wstring::npos);
 
-  SetRegistryString(HKEY_CURRENT_USER, kClassesKey, L"x", L"y");
+  EXPECT_TRUE(SetRegistryString(HKEY_CURRENT_USER, kClassesKey, L"x", L"y"));
   EXPECT_TRUE(DeleteRegistryEntries());
   EXPECT_FALSE(KeyExists(kClassesKey));
   EXPECT_FALSE(KeyExists(kVendorKey));
