@@ -47,6 +47,12 @@ std::vector<std::wstring> LeftWorkingDirectories() {
   return left;
 }
 
+RunOptions Within(DWORD timeoutMs) {
+  RunOptions options;
+  options.timeoutMs = timeoutMs;
+  return options;
+}
+
 // An exception ended the process (access violation, stack overflow, ...): an NTSTATUS error code.
 bool Crashed(const Outcome& run) { return run.started && run.exitCode >= 0xC0000000u; }
 
@@ -82,7 +88,7 @@ TEST_P(DamagedPackage, EndsWithItsCode) {
                                            : Download(SetupExe(), L"OkuSetup_fault_cut.exe", 60);
   ASSERT_FALSE(installer.empty());
 
-  const Outcome run = RunProgram(Quote(installer) + c.arguments, RunOptions{180000});
+  const Outcome run = RunProgram(Quote(installer) + c.arguments, Within(180000));
   ASSERT_FALSE(run.timedOut);
   EXPECT_FALSE(Crashed(run)) << "exit code 0x" << std::hex << run.exitCode;
   if (c.variant) {
@@ -98,7 +104,9 @@ TEST_P(DamagedPackage, EndsWithItsCode) {
     EXPECT_EQ(run.boxes[0].text, c.text);
   } else {
     EXPECT_TRUE(run.boxes.empty()) << "a silent run waits for nobody";
-    if (c.text) EXPECT_NE(ReadText(TempLogPath()).find(L"静默模式，不显示提示框: " + std::wstring(c.text)), std::wstring::npos);
+    if (c.text) {
+      EXPECT_NE(ReadText(TempLogPath()).find(L"静默模式，不显示提示框: " + std::wstring(c.text)), std::wstring::npos);
+    }
   }
   EXPECT_EQ(ProductValuePresent(L"OkuInstallPath"), c.installs);
   EXPECT_EQ(!LeftWorkingDirectories().empty(), c.leavesWorkingDirectory);
@@ -132,7 +140,7 @@ TEST_P(LongPath, InstallsOrFailsCleanly) {
   const std::wstring installer = Download(SetupExe(), L"OkuSetup.exe");
   ASSERT_FALSE(installer.empty());
 
-  const Outcome run = RunProgram(Quote(installer) + L" /S /D" + dir, RunOptions{180000});
+  const Outcome run = RunProgram(Quote(installer) + L" /S /D" + dir, Within(180000));
   ASSERT_FALSE(run.timedOut);
   ASSERT_TRUE(run.started);
   EXPECT_FALSE(Crashed(run)) << "exit code 0x" << std::hex << run.exitCode;

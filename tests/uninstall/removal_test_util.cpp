@@ -1,5 +1,6 @@
 #include "tests/uninstall/removal_test_util.h"
 
+#include <cstdio>
 #include <string>
 
 #include "common/handles.h"
@@ -47,6 +48,16 @@ std::vector<std::wstring> ReadMultiString() {
 std::wstring LockfileExe() { return BinDirectory() + L"\\tools\\lockfile.exe"; }
 
 FileLocker::FileLocker(const std::wstring& path, const std::wstring& mode, DWORD holdMs) {
+  // lockfile.exe exits with 3 when it cannot open the file; a handle that another process closed
+  // a moment ago can still be in the way, so that case is tried again twice.
+  for (int attempt = 0; attempt < 3 && !holding_; ++attempt) {
+    if (attempt > 0) ::Sleep(1000);
+    if (Start(path, mode, holdMs) != 3) break;
+  }
+  if (!holding_) std::fprintf(stderr, "FileLocker: lockfile.exe did not take %ls (mode %ls)\n", path.c_str(), mode.c_str());
+}
+
+DWORD FileLocker::Start(const std::wstring& path, const std::wstring& mode, DWORD holdMs) {
   const std::wstring eventName = L"oku_lockfile_ready_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
                                  std::to_wstring(::GetTickCount64());
   oku::KernelHandle ready(::CreateEventW(nullptr, TRUE, FALSE, eventName.c_str()));
@@ -56,11 +67,16 @@ FileLocker::FileLocker(const std::wstring& path, const std::wstring& mode, DWORD
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   if (!::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
-    return;
+    return ::GetLastError();
   }
   process_ = oku::OwnProcessHandles(info).process;
   HANDLE waits[2] = {ready.get(), process_.get()};
   holding_ = ::WaitForMultipleObjects(2, waits, FALSE, 20000) == WAIT_OBJECT_0;
+  if (holding_) return 0;
+  DWORD code = 0;
+  ::GetExitCodeProcess(process_.get(), &code);
+  Release();
+  return code;
 }
 
 void FileLocker::Release() {

@@ -23,6 +23,9 @@ class FileLocker {
   void Release();
 
  private:
+  // One run of lockfile.exe; its exit code when it did not take the file (0 when it did).
+  DWORD Start(const std::wstring& path, const std::wstring& mode, DWORD holdMs);
+
   oku::KernelHandle process_;
   bool holding_ = false;
 };
