@@ -2,16 +2,10 @@
 # nothing else (canaries around the installation, a held product file, a running installer's
 # working directory). Each scenario in a fresh copy of the Wine prefix.
 add_executable(containment_scenarios
-  ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp
   ${OKU_TEST_GROUP_DIR}/containment_test.cpp
   ${OKU_TEST_GROUP_DIR}/busy_test.cpp)
-target_link_libraries(containment_scenarios PRIVATE gtest_main oku_warnings oku_removal_test_util oku_test_support
-  shell32 advapi32)
+target_link_libraries(containment_scenarios PRIVATE gtest_main oku_warnings oku_removal_test_util oku_e2e_support)
 target_link_options(containment_scenarios PRIVATE -mconsole)
-target_compile_definitions(containment_scenarios PRIVATE
-  OKU_PRODUCT_VERSION_OLD=L"${OKU_PRODUCT_VERSION_OLD}"
-  OKU_PRODUCT_VERSION_NEW=L"${OKU_PRODUCT_VERSION_NEW}"
-  OKU_SETUP_VERSION=L"${OKU_SETUP_VERSION}")
 add_dependencies(containment_scenarios OkuSetup OkuUninstall lockfile product_stage_new)
 
 set(folder_name Cases/FolderName.InstallAndUninstallStayInside)

@@ -3,16 +3,22 @@
 oku_installer_variant(OkuSetup_old OUTPUT_NAME OkuSetup_old.exe MINI_INSTALLER mini_installer_old)
 oku_installer_variant(OkuSetup_no_analytics OUTPUT_NAME OkuSetup_no_analytics.exe OMIT ${OKU_PAYLOAD_ID_lantern_sdk.dll})
 
+# What the scenario programs share (e2e, containment, faults): running the built programs,
+# records, files, outbox and logs; the versions they expect are the build's.
+if(NOT TARGET oku_e2e_support)
+  add_library(oku_e2e_support STATIC ${OKU_TEST_GROUP_DIR}/e2e_support.cpp)
+  target_link_libraries(oku_e2e_support PUBLIC oku_test_support shell32 advapi32 PRIVATE oku_warnings)
+  target_compile_definitions(oku_e2e_support PRIVATE
+    OKU_PRODUCT_VERSION_OLD=L"${OKU_PRODUCT_VERSION_OLD}"
+    OKU_PRODUCT_VERSION_NEW=L"${OKU_PRODUCT_VERSION_NEW}"
+    OKU_SETUP_VERSION=L"${OKU_SETUP_VERSION}")
+endif()
+
 add_executable(e2e_scenarios
-  ${OKU_TEST_GROUP_DIR}/e2e_support.cpp
   ${OKU_TEST_GROUP_DIR}/silent_test.cpp
   ${OKU_TEST_GROUP_DIR}/uninstall_test.cpp)
-target_link_libraries(e2e_scenarios PRIVATE gtest_main oku_warnings oku_test_support shell32 advapi32)
+target_link_libraries(e2e_scenarios PRIVATE gtest_main oku_warnings oku_e2e_support)
 target_link_options(e2e_scenarios PRIVATE -mconsole)
-target_compile_definitions(e2e_scenarios PRIVATE
-  OKU_PRODUCT_VERSION_OLD=L"${OKU_PRODUCT_VERSION_OLD}"
-  OKU_PRODUCT_VERSION_NEW=L"${OKU_PRODUCT_VERSION_NEW}"
-  OKU_SETUP_VERSION=L"${OKU_SETUP_VERSION}")
 add_dependencies(e2e_scenarios OkuSetup OkuUninstall OkuSetup_old OkuSetup_no_analytics oku_compass_new)
 
 set(OKU_E2E_DIR ${OKU_TEST_GROUP_DIR})

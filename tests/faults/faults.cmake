@@ -31,15 +31,9 @@ add_custom_target(fault_variants DEPENDS OkuSetup_fault_no_mini_installer OkuSet
 
 # Damaged packages and installation directories of 100 to 400 characters: the real installer
 # started from a Downloads folder, each case in a fresh prefix.
-add_executable(faults_scenarios
-  ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_support.cpp
-  ${OKU_TEST_GROUP_DIR}/faults_test.cpp)
-target_link_libraries(faults_scenarios PRIVATE gtest_main oku_warnings oku_test_support shell32 advapi32)
+add_executable(faults_scenarios ${OKU_TEST_GROUP_DIR}/faults_test.cpp)
+target_link_libraries(faults_scenarios PRIVATE gtest_main oku_warnings oku_e2e_support)
 target_link_options(faults_scenarios PRIVATE -mconsole)
-target_compile_definitions(faults_scenarios PRIVATE
-  OKU_PRODUCT_VERSION_OLD=L"${OKU_PRODUCT_VERSION_OLD}"
-  OKU_PRODUCT_VERSION_NEW=L"${OKU_PRODUCT_VERSION_NEW}"
-  OKU_SETUP_VERSION=L"${OKU_SETUP_VERSION}")
 add_dependencies(faults_scenarios OkuSetup fault_variants)
 foreach(case no_mini_installer no_tessel damaged_lantern damaged_main_xml cut)
   oku_add_scenario(faults_damaged_${case} PROGRAM faults_scenarios
