@@ -273,6 +273,8 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
   return true;
 }
 
+std::wstring TempLogPath() { return oku::test::TempDirectory() + L"\\OkuSetupLogs\\oku_install.log"; }
+
 std::vector<std::wstring> StrayWorkingDirectories() {
   std::vector<std::wstring> found;
   auto collect = [&found](const std::wstring& pattern, const std::wstring& parent) {

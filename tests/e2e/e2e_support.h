@@ -63,6 +63,9 @@ bool IsDirectory(const std::wstring& path);
 // Relative paths of every file and directory below root ("dir\" for directories), sorted.
 std::vector<std::wstring> ListTree(const std::wstring& root);
 std::wstring ReadText(const std::wstring& path);  // UTF-8 file as wide text, empty when missing
+// The installer's session log in %TEMP%: while it runs, and after a run that never learnt its
+// installation directory.
+std::wstring TempLogPath();
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // Working directories the installer made and did not delete (under %TEMP%, local app data).
 std::vector<std::wstring> StrayWorkingDirectories();

@@ -24,9 +24,6 @@ std::wstring Desktop() {
   return path;
 }
 
-// The session log of a run that never learnt its installation directory.
-std::wstring TempLogPath() { return oku::test::TempDirectory() + L"\\OkuSetupLogs\\oku_install.log"; }
-
 Outcome InstallSilently(const std::wstring& arguments = L"", const RunOptions& options = {}) {
   return RunProgram(Quote(SetupExe()) + L" /S" + (arguments.empty() ? L"" : L" " + arguments), options);
 }

@@ -20,7 +20,6 @@ using namespace oku::e2e;
 
 const std::wstring kDownloads = L"C:\\dl";
 
-std::wstring TempLogPath() { return oku::test::TempDirectory() + L"\\OkuSetupLogs\\oku_install.log"; }
 
 // Copies the first percent of source into the Downloads folder as name; the copy's path, or
 // empty when it could not be written.
