@@ -13,11 +13,7 @@ namespace oku::containment {
 constexpr DWORD kInstallTimeoutMs = 180000;
 constexpr DWORD kUninstallTimeoutMs = 120000;
 
-inline oku::e2e::RunOptions Within(DWORD timeoutMs) {
-  oku::e2e::RunOptions options;
-  options.timeoutMs = timeoutMs;
-  return options;
-}
+using oku::e2e::Within;
 
 // Entries of a listing on one line, for a failure message.
 inline std::wstring Joined(const std::vector<std::wstring>& entries) {

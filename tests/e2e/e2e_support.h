@@ -32,6 +32,13 @@ struct RunOptions {
   std::vector<std::pair<std::wstring, std::wstring>> environment;  // set for the child only
 };
 
+// Default options with another time limit.
+inline RunOptions Within(DWORD timeoutMs) {
+  RunOptions options;
+  options.timeoutMs = timeoutMs;
+  return options;
+}
+
 // Runs a command line to its end; boxes shown meanwhile (by any process) are recorded and answered.
 Outcome RunProgram(const std::wstring& commandLine, const RunOptions& options = {});
 

@@ -46,12 +46,6 @@ std::vector<std::wstring> LeftWorkingDirectories() {
   return left;
 }
 
-RunOptions Within(DWORD timeoutMs) {
-  RunOptions options;
-  options.timeoutMs = timeoutMs;
-  return options;
-}
-
 // An exception ended the process (access violation, stack overflow, ...): an NTSTATUS error code.
 bool Crashed(const Outcome& run) { return run.started && run.exitCode >= 0xC0000000u; }
 
